@@ -1,0 +1,22 @@
+#pragma once
+// A place where MIDI bytes come in. Owned by whoever created it (the registry, or the window for
+// the TCP link). Read is called on the GUI thread; MIDIReadReady may be emitted on a platform thread.
+
+#include <QByteArray>
+#include <QObject>
+
+class cMIDIInput : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit cMIDIInput(QObject* Parent = nullptr) : QObject(Parent) {}
+
+    // Replaces Data with every byte received since the previous Read, in arrival order, and leaves
+    // the port's receive buffer empty. Data becomes empty when nothing arrived.
+    virtual void Read(QByteArray& Data) = 0;
+
+signals:
+    // New bytes wait to be taken with Read. Emissions may be coalesced by the reader.
+    void MIDIReadReady();
+};
