@@ -1,0 +1,10 @@
+// The factory of builds that have no MIDI back-end for their platform yet.
+
+#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+
+#include "Common/MIDI/SystemMIDIConfigurationNone.h"
+
+cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
+{
+    return new cSystemMIDIConfigurationNone();
+}

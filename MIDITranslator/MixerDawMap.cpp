@@ -1,0 +1,97 @@
+#include "MIDITranslator/MixerDawMap.h"
+
+#include "Common/LogError.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+QJsonDocument cMixerDawMap::ReadJsonFile(const QString& Path)
+{
+    QFile file(Path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    {
+        LOG_ERROR("Could not open file: %s", Path.toLocal8Bit().constData());
+        return QJsonDocument();
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError)
+        LOG_ERROR("Json Parse Error: %s for file %s", error.errorString().toLocal8Bit().constData(), Path.toLocal8Bit().constData());
+    else if (document.isNull())
+        LOG_ERROR("Json Document is Null");
+    return document;
+}
+
+void cMixerDawMap::Load(const QString& Path)
+{
+    mMap.clear();
+    const QJsonDocument document = ReadJsonFile(Path);
+    // Wrong JSON types read as empty values, so a malformed part simply contributes nothing.
+    const QJsonArray mixers = document.object().value(QLatin1String("mixers")).toArray();
+    for (const QJsonValue& mixerValue : mixers)
+    {
+        const QJsonObject mixer = mixerValue.toObject();
+        const QString name = mixer.value(QLatin1String("name")).toString();
+        QList<QPair<QString, QString>> daws;
+        for (const QJsonValue& dawValue : mixer.value(QLatin1String("daws")).toArray())
+        {
+            const QJsonObject daw = dawValue.toObject();
+            const QString dawName = daw.value(QLatin1String("name")).toString();
+            const QString file = daw.value(QLatin1String("file")).toString();
+            if (!dawName.isEmpty() && !file.isEmpty())
+                daws.append(qMakePair(dawName, file));
+        }
+        if (!name.isEmpty())
+            mMap.insert(name, daws);
+    }
+}
+
+QStringList cMixerDawMap::GetMixerNames() const
+{
+    return mMap.keys();
+}
+
+QStringList cMixerDawMap::GetDAWNames(const QString& MixerName) const
+{
+    const auto mixer = mMap.constFind(MixerName);
+    if (mixer == mMap.constEnd())
+    {
+        LOG_ERROR("Unknown mixer name \"%s\"", MixerName.toLocal8Bit().constData());
+        return QStringList();
+    }
+    QStringList names;
+    for (const auto& daw : *mixer)
+        names << daw.first;
+    return names;
+}
+
+QString cMixerDawMap::GetMapFileName(const QString& MixerName, const QString& DAWName) const
+{
+    const auto mixer = mMap.constFind(MixerName);
+    if (mixer == mMap.constEnd())
+    {
+        LOG_ERROR("Unknown mixer name \"%s\"", MixerName.toLocal8Bit().constData());
+        return MixerName;
+    }
+    for (const auto& daw : *mixer)
+        if (daw.first == DAWName)
+            return daw.second;
+    LOG_ERROR("Unknown DAW \"%s\" for mixer \"%s\"", DAWName.toLocal8Bit().constData(), MixerName.toLocal8Bit().constData());
+    return QString();
+}
+
+QString cMixerDawMap::GetMapsDirectory()
+{
+    const QString separator = QDir::separator();
+    return QCoreApplication::applicationDirPath() + separator + QStringLiteral("Maps") + separator;
+}
+
+QString cMixerDawMap::GetMixerMapPath()
+{
+    return GetMapsDirectory() + QStringLiteral("mixer_map.json");
+}
