@@ -1,0 +1,140 @@
+#include "MIDITranslator/MIDIInputMatcher.h"
+
+#include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
+#include "Common/MIDI/SystemMIDIConfiguration.h"
+
+cMIDIInputMatcher::cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Configuration,
+                                     cMIDIMatchTriggerListener* Listener, QObject* Parent)
+    : QObject(Parent), mName(Name), mConfiguration(Configuration), mMatchManager(new cMIDIMatchManager(Listener))
+{
+    if (mConfiguration == nullptr)
+        return;
+    connect(mConfiguration, &cSystemMIDIConfiguration::InputAddedSignal, this, &cMIDIInputMatcher::InputAdded);
+    connect(mConfiguration, &cSystemMIDIConfiguration::InputRemovedSignal, this, &cMIDIInputMatcher::InputRemoved);
+    SetInput(mConfiguration->GetInput(mName));
+}
+
+cMIDIInputMatcher::~cMIDIInputMatcher()
+{
+    delete mMatchManager;
+}
+
+void cMIDIInputMatcher::AddTrigger(const sMIDIMatchTrigger& Trigger)
+{
+    mMatchManager->AddTrigger(Trigger);
+}
+
+void cMIDIInputMatcher::Unbind()
+{
+    if (mInput)
+    {
+        disconnect(mInput.data(), &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIReadReady);
+        disconnect(mInput.data(), &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIInputReadSignal);
+    }
+    mInput = nullptr;
+}
+
+void cMIDIInputMatcher::SetInput(cMIDIInput* Input)
+{
+    Unbind();
+    mInput = Input;
+    if (Input == nullptr)
+        return;
+    // The slot first: a chunk is read and matched, and the rules it completes have sent their
+    // output, before the relayed signal reports the chunk.
+    connect(Input, &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIReadReady);
+    connect(Input, &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIInputReadSignal);
+}
+
+void cMIDIInputMatcher::InputAdded(QString Name)
+{
+    if (Name == mName)
+        SetInput(mConfiguration->GetInput(mName));
+}
+
+void cMIDIInputMatcher::InputRemoved(QString Name)
+{
+    if (Name == mName)
+        Unbind();
+}
+
+void cMIDIInputMatcher::MIDIReadReady()
+{
+    if (!mInput)
+        return;
+    mInput->Read(mReadBuffer);
+    if (mReadBuffer.isEmpty())
+        return;
+    const auto* data = reinterpret_cast<const uint8_t*>(mReadBuffer.constData());
+    mBytes.assign(data, data + mReadBuffer.size());
+    mExpander.Expand(mBytes, mExpanded);
+    // Rules fire synchronously in here and write their output before the next byte is matched.
+    for (const uint8_t byte : mExpanded)
+        Feed(byte);
+}
+
+namespace
+{
+// Data bytes that follow a status byte other than 0xF0 (exclusive) and 0xF8 and up (real-time).
+int DataBytesAfter(uint8_t Status)
+{
+    if (Status < 0xF0)
+        return (Status & 0xE0) == 0xC0 ? 1 : 2;
+    switch (Status)
+    {
+    case 0xF1: // time code quarter frame
+    case 0xF3: // song select
+        return 1;
+    case 0xF2: // song position
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+// Held real-time bytes are let through in place beyond this many, so that an endless exclusive
+// message cannot make the list grow without bound.
+constexpr std::size_t kMaxHeldRealTime = 256;
+} // namespace
+
+void cMIDIInputMatcher::ReleaseHeldRealTime()
+{
+    for (const uint8_t byte : mHeldRealTime)
+        mMatchManager->ProcessByte(byte);
+    mHeldRealTime.clear();
+}
+
+void cMIDIInputMatcher::Feed(uint8_t Byte)
+{
+    // The match tree reads bytes as they stand, so a clock byte between the bytes of a fader
+    // message would be taken for its value and the real message would be missed. Real-time bytes
+    // inside a message therefore reach the tree right after the message; patterns for the
+    // real-time bytes themselves still fire once for each.
+    if (Byte >= 0xF8)
+    {
+        if (mMessageRemaining != 0 && mHeldRealTime.size() < kMaxHeldRealTime)
+            mHeldRealTime.push_back(Byte);
+        else
+            mMatchManager->ProcessByte(Byte);
+        return;
+    }
+    if (Byte < 0x80)
+    {
+        mMatchManager->ProcessByte(Byte);
+        if (mMessageRemaining > 0 && --mMessageRemaining == 0 && !mHeldRealTime.empty())
+            ReleaseHeldRealTime();
+        return;
+    }
+    if (Byte == 0xF7 && mMessageRemaining == -1)
+    {
+        mMatchManager->ProcessByte(Byte);
+        mMessageRemaining = 0;
+        ReleaseHeldRealTime();
+        return;
+    }
+    // A status byte ends whatever message was in progress, complete or not.
+    if (!mHeldRealTime.empty())
+        ReleaseHeldRealTime();
+    mMatchManager->ProcessByte(Byte);
+    mMessageRemaining = Byte == 0xF0 ? -1 : DataBytesAfter(Byte);
+}

@@ -1,0 +1,111 @@
+#pragma once
+// One loaded map file put to work: its virtual ports, aliases, variables and rules, one input
+// matcher per port that rules read, and the writing of each fired rule's bytes. Owns the port
+// registry. Created without parent and deleted by the preferences window; GUI thread only.
+
+#include "Common/MIDI/MIDIMatch/MIDIMatchTriggerListener.h"
+#include "MIDITranslator/MIDITranslatorRule.h"
+#include "MIDITranslator/MIDITranslatorVariable.h"
+#include "MIDITranslator/MIDITranslatorVariableSource.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+class cMIDIInputMatcher;
+class cMIDIInputOutput;
+class cMIDIOutput;
+class cSystemMIDIConfiguration;
+
+class cMIDITranslatorConfiguration : public QObject, public cMIDIMatchTriggerListener, public cMIDITranslatorVariableSource
+{
+    Q_OBJECT
+
+public:
+    // With the platform's registry.
+    cMIDITranslatorConfiguration();
+    // With a registry made by the caller (a test back-end); owned from here on either way. Null
+    // falls back to the platform's registry.
+    explicit cMIDITranslatorConfiguration(cSystemMIDIConfiguration* Registry);
+    ~cMIDITranslatorConfiguration() override;
+
+    // Replaces everything with the content of the map file; failures are logged, what could be
+    // read is used.
+    void LoadFile(const QString& Path);
+    void Clear();
+
+    QString ResolveInputAlias(const QString& Name) const;
+    QString ResolveOutputAlias(const QString& Name) const;
+
+    uint8_t GetGlobalVariable(const QString& VariableName) const override;
+    const QList<cMIDITranslatorVariable>& GetVariables() const override;
+    // Changes the first variable of that one-letter name and rebuilds every match pattern.
+    void SetVariableValue(const QString& VariableName, uint8_t Value);
+
+    cSystemMIDIConfiguration* GetSystemMIDIConfiguration() const { return mRegistry; }
+
+    // Bind the map file's "Mixer In" / "Mixer Out" aliases to a real port, if the file declared them.
+    void SetMixerInputPortName(const QString& PortName);
+    void SetMixerOutputPortName(const QString& PortName);
+    // Registers the TCP link under "Corvane Internal TCP MIDI"; null takes it out again.
+    void SetTCPInputOutput(cMIDIInputOutput* Port);
+
+    void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override;
+
+    QString GetFileName() const { return mFileName; }
+    QStringList GetVirtualPortNames() const { return mVirtualPortNames; }
+    const QList<cMIDITranslatorRule>& GetRules() const { return mRules; }
+
+signals:
+    // The console's input was read (relayed from the matcher behind "Mixer In").
+    void MixerMIDIInputRead();
+    // Bytes were written to the console's output ("Mixer Out").
+    void MixerMIDIOutputWrite();
+
+private:
+    // Where a rule's bytes go: one entry per outgoing port name, null when the registry has none.
+    struct sOutputRoute
+    {
+        cMIDIOutput* output = nullptr;
+        bool mixerOut = false; // the rule named "Mixer Out" itself
+    };
+
+    QJsonDocument ReadJsonFile(const QString& Path);
+    void LoadVirtualPorts(const QJsonArray& Ports);
+    void LoadPortAliases(const QJsonArray& Aliases);
+    void LoadVariables(const QJsonArray& Variables);
+    void LoadRules(const QJsonArray& Rules);
+    void CreateInputMatchers();
+    void DeleteInputMatchers();
+    void RebuildRoutes();
+    void ForgetRoutes() { mRoutesValid = false; }
+
+    cSystemMIDIConfiguration* mRegistry;
+    QList<QString> mVirtualPortNames;
+    QHash<QString, QString> mInputAliases;
+    QHash<QString, QString> mOutputAliases;
+    QHash<QString, cMIDIInputMatcher*> mInputMatchers;
+    QList<cMIDITranslatorRule> mRules;
+    QList<cMIDITranslatorVariable> mVariables;
+    QJsonDocument mDocument;
+    QString mFileName;
+
+    // Output lookups of every rule, valid while the aliases and the registry's ports stay as they
+    // were when they were made (the registry counts its changes).
+    std::vector<std::vector<sOutputRoute>> mRoutes;
+    quint64 mRoutesGeneration = 0;
+    bool mRoutesValid = false;
+    // Counts the clearings of the rule list, so a firing notices that its rule went away.
+    quint64 mRulesEpoch = 0;
+    // Kept between firings so steady traffic does not allocate.
+    std::vector<uint8_t> mOutgoing;
+    QByteArray mOutgoingBytes;
+};
