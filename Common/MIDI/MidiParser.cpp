@@ -10,7 +10,7 @@ cMidiParser::cMidiParser()
     mBuffer[0] = 0;
 }
 
-void cMidiParser::ParseByte(uint8_t Byte)
+void cMidiParser::ParseOtherByte(uint8_t Byte)
 {
     if (Byte < 0x80)
     {
@@ -83,8 +83,7 @@ void cMidiParser::ParseByte(uint8_t Byte)
 
 void cMidiParser::DataByte(uint8_t Byte)
 {
-    const uint8_t status = mBuffer[0];
-    if (status == 0)
+    if (mBuffer[0] == 0)
         return;
     mBuffer[mCount++] = Byte;
     if (mInSysEx)
@@ -105,12 +104,8 @@ void cMidiParser::DataByte(uint8_t Byte)
         }
         return;
     }
-    if (status < 0xF0)
-    {
-        ChannelMessage();
-        return;
-    }
-    // After a finished exclusive or system common message: the byte is dropped.
+    // Channel messages never get here (ParseByte collects their data bytes), so the status byte is
+    // 0xF0 or a system common one whose message is finished: the byte is dropped.
     mCount = 1;
 }
 
@@ -118,10 +113,6 @@ void cMidiParser::ChannelMessage()
 {
     const uint8_t status = mBuffer[0];
     const uint8_t kind = status & 0xF0;
-    const bool oneDataByte = kind == 0xC0 || kind == 0xD0;
-    if (mCount < (oneDataByte ? 2 : 3))
-        return;
-
     const uint8_t channel = mOmni ? mChannel : (status & 0x0F);
     const bool forUs = channel == mChannel;
     bool taken = false;

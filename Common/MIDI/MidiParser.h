@@ -13,7 +13,19 @@ public:
 
     // Feeds one byte. State carries over to the next call, so a message may be split across any
     // number of writes; there is no end of stream.
-    void ParseByte(uint8_t Byte);
+    void ParseByte(uint8_t Byte)
+    {
+        // Data bytes of channel messages are most of any stream: they take the short way, inline.
+        const uint8_t status = mBuffer[0];
+        if (Byte < 0x80 && status >= 0x80 && status < 0xF0)
+        {
+            mBuffer[mCount++] = Byte;
+            if (mCount >= ((status & 0xE0) == 0xC0 ? 2 : 3))
+                ChannelMessage();
+            return;
+        }
+        ParseOtherByte(Byte);
+    }
 
     // Total length, status byte included, of the system common message that Status begins;
     // 0 (and an error in the log) for a byte that begins none.
@@ -58,6 +70,7 @@ protected:
     bool mOmni;
 
 private:
+    void ParseOtherByte(uint8_t Byte);
     void DataByte(uint8_t Byte);
     void ChannelMessage();
 };

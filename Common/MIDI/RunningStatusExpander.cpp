@@ -4,39 +4,53 @@ void cRunningStatusExpander::Expand(const std::vector<uint8_t>& In, std::vector<
 {
     Out.clear();
     // Every data byte adds at most one status byte, so the output never grows past this.
-    Out.reserve(In.size() * 2);
+    Out.resize(In.size() * 2);
+    uint8_t* out = Out.data();
+
+    // Kept in locals: stores through a byte pointer could alias the members, which would make the
+    // compiler reload them for every byte.
+    uint8_t status = mStatus;
+    int32_t expected = mExpected;
+    int32_t received = mReceived;
+    bool inSysEx = mInSysEx;
+
     for (const uint8_t byte : In)
     {
         if (byte < 0x80)
         {
-            if (!mInSysEx && mStatus != 0)
+            if (!inSysEx && status != 0)
             {
-                if (mReceived == mExpected)
+                if (received == expected)
                 {
-                    Out.push_back(mStatus);
-                    mReceived = 0;
+                    *out++ = status;
+                    received = 0;
                 }
-                ++mReceived;
+                ++received;
             }
         }
         else if (byte < 0xF0)
         {
-            mInSysEx = false;
-            mStatus = byte;
-            const uint8_t kind = byte & 0xF0;
-            mExpected = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-            mReceived = 0;
+            inSysEx = false;
+            status = byte;
+            expected = (byte & 0xE0) == 0xC0 ? 1 : 2;
+            received = 0;
         }
         else if (byte < 0xF8)
         {
             // Exclusive and system common messages end running status; an exclusive message's
             // data passes untouched.
-            mInSysEx = byte == 0xF0;
-            mStatus = 0;
-            mExpected = -1;
-            mReceived = 0;
+            inSysEx = byte == 0xF0;
+            status = 0;
+            expected = -1;
+            received = 0;
         }
         // Real-time bytes (0xF8 and up) pass where they stand and change nothing.
-        Out.push_back(byte);
+        *out++ = byte;
     }
+
+    Out.resize(static_cast<std::size_t>(out - Out.data()));
+    mStatus = status;
+    mExpected = expected;
+    mReceived = received;
+    mInSysEx = inSysEx;
 }
