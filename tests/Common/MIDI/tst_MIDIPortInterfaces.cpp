@@ -74,11 +74,6 @@ void tst_MIDIPortInterfaces::signalIsConnectableByNameOnEveryPort()
     output->Write(QByteArray::fromHex("9040"));
     output->Write(QByteArray::fromHex("7f"));
     QCOMPARE(spy.count(), 2);
-    QByteArray data;
-    port.Read(data);
-    QCOMPARE(data, QByteArray::fromHex("90407f"));
-    port.Read(data);
-    QVERIFY(data.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_MIDIPortInterfaces)
