@@ -12,7 +12,9 @@ public:
     virtual ~cMidiParser() = default;
 
     // Feeds one byte. State carries over to the next call, so a message may be split across any
-    // number of writes; there is no end of stream.
+    // number of writes; there is no end of stream. An 0xF7 outside an exclusive message is ignored
+    // like a real-time byte: it changes no state, so it never reaches SysEx as a message of its own
+    // and never becomes a data byte of the running-status message around it.
     void ParseByte(uint8_t Byte)
     {
         // Data bytes of channel messages are most of any stream: they take the short way, inline.
