@@ -179,13 +179,43 @@ void BM_EngineConsoleToDaw(benchmark::State& State)
 }
 BENCHMARK(BM_EngineConsoleToDaw)->Arg(32)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
 
+// Firing as the description reads, step by step: the rule's bytes in a new vector and a new array,
+// every outgoing name resolved and looked up in the registry at every firing.
+class cDirectFiring : public cMIDIMatchTriggerListener
+{
+public:
+    explicit cDirectFiring(cMIDITranslatorConfiguration& Configuration) : mConfiguration(Configuration) {}
+
+    void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override
+    {
+        if (Id < 0 || Id >= mConfiguration.GetRules().size())
+            return;
+        const cMIDITranslatorRule& rule = mConfiguration.GetRules().at(Id);
+        std::vector<uint8_t> outgoing;
+        rule.BuildOutgoingMessage(outgoing, Message);
+        const QByteArray bytes(reinterpret_cast<const char*>(outgoing.data()), static_cast<int>(outgoing.size()));
+        for (const QString& name : rule.GetOutgoingPorts())
+        {
+            cMIDIOutput* output = mConfiguration.GetSystemMIDIConfiguration()->GetOutput(mConfiguration.ResolveOutputAlias(name));
+            if (output != nullptr)
+                output->Write(bytes);
+        }
+    }
+
+private:
+    cMIDITranslatorConfiguration& mConfiguration;
+};
+
 // The same pipeline with the plain reference match tree in place of the engine's, fed exactly as
-// the input matcher feeds its tree, and firing the same configuration.
-void BM_EngineConsoleToDawReferenceTree(benchmark::State& State)
+// the input matcher feeds its tree. Argument 0: the configuration fires the rules; 1: the direct
+// firing above does (the described algorithms throughout).
+void BM_ReferenceConsoleToDaw(benchmark::State& State)
 {
     sEngine engine;
     cMIDITranslatorConfiguration& configuration = *engine.configuration;
-    cReferenceMatchManager reference(&configuration);
+    cDirectFiring direct(configuration);
+    cMIDIMatchTriggerListener* listener = State.range(1) == 0 ? static_cast<cMIDIMatchTriggerListener*>(&configuration) : &direct;
+    cReferenceMatchManager reference(listener);
     for (const cMIDITranslatorRule& rule : configuration.GetRules())
         for (const QString& port : rule.GetIncomingPorts())
             if (configuration.ResolveInputAlias(port) == "Desk In")
@@ -215,7 +245,7 @@ void BM_EngineConsoleToDawReferenceTree(benchmark::State& State)
     State.SetBytesProcessed(State.iterations() * static_cast<int64_t>(Traffic().size()));
     State.counters["written_per_pass"] = static_cast<double>(engine.Written()) / static_cast<double>(State.iterations());
 }
-BENCHMARK(BM_EngineConsoleToDawReferenceTree)->Arg(256)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceConsoleToDaw)->Args({256, 0})->Args({256, 1})->Unit(benchmark::kMillisecond);
 
 // The time one message adds between its arrival at the port and the end of the writes it causes,
 // each message delivered on its own. Percentiles over every message of the traffic, less the cost
