@@ -1,5 +1,6 @@
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MIDIInputMatcher.h"
+#include "tests/support/ConsoleTraffic.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/LogCapture.h"
 
@@ -8,6 +9,7 @@
 #include <QtTest>
 
 #include <climits>
+#include <thread>
 
 namespace
 {
@@ -54,6 +56,7 @@ private slots:
     void consoleBytesReachTheDawTranslated();
     void dawBytesReachTheConsoleTranslated();
     void consoleBytesThroughTheTcpLink();
+    void aStreamInRandomChunksFromAForeignThreadTranslatesAsInOneRead();
     void rebindingMixerInMovesTheMatchers();
     void rebindingMixerOutActsOnTheNextRule();
     void aPortPluggedInAfterLoadingIsFollowed();
@@ -176,6 +179,42 @@ void tst_MIDITranslatorConfiguration::consoleBytesThroughTheTcpLink()
     mConfiguration->SetTCPInputOutput(nullptr);
     QCOMPARE(mRegistry->GetInput("Corvane Internal TCP MIDI"), nullptr);
     mConfiguration->SetTCPInputOutput(nullptr);
+}
+
+void tst_MIDITranslatorConfiguration::aStreamInRandomChunksFromAForeignThreadTranslatesAsInOneRead()
+{
+    const std::vector<uint8_t> traffic = MakeConsoleTraffic(64 * 1024, 7);
+    const QByteArray stream(reinterpret_cast<const char*>(traffic.data()), static_cast<int>(traffic.size()));
+    const QString path = WriteMap(kConsoleMap);
+
+    // The whole stream in one read, on the GUI thread.
+    cFakeMIDIPort* desk = mRegistry->PlugInput("Desk In");
+    mConfiguration->LoadFile(path);
+    desk->Deliver(stream);
+    const QByteArray expected = mRegistry->VirtualPort("Quillon MIDI DAW")->WrittenBytes();
+    QVERIFY(expected.size() > 1000);
+
+    // The same stream cut at arbitrary places, delivered from a foreign thread while the GUI thread
+    // is reading: reads coalesce and split messages, running status and exclusive messages anywhere.
+    auto* registry = new cFakeSystemMIDIConfiguration;
+    cMIDITranslatorConfiguration configuration(registry);
+    cFakeMIDIPort* port = registry->PlugInput("Desk In");
+    configuration.LoadFile(path);
+    std::thread driver([port, stream] {
+        uint32_t seed = 12345;
+        for (int at = 0; at < stream.size();)
+        {
+            seed = seed * 1103515245u + 12345u;
+            const int length = 1 + static_cast<int>((seed >> 16) % 97);
+            port->Deliver(stream.mid(at, length));
+            at += length;
+        }
+    });
+    cFakeMIDIPort* daw = registry->VirtualPort("Quillon MIDI DAW");
+    QTRY_COMPARE_WITH_TIMEOUT(daw->WrittenBytes().size(), expected.size(), 20000);
+    driver.join();
+    QCoreApplication::processEvents();
+    QCOMPARE(daw->WrittenBytes(), expected);
 }
 
 void tst_MIDITranslatorConfiguration::rebindingMixerInMovesTheMatchers()
