@@ -46,9 +46,17 @@ void cMIDIInputMatcher::SetInput(cMIDIInput* Input)
     connect(Input, &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIInputReadSignal);
 }
 
+void cMIDIInputMatcher::Retire()
+{
+    mRetired = true;
+    Unbind();
+    if (mConfiguration != nullptr)
+        disconnect(mConfiguration, nullptr, this, nullptr);
+}
+
 void cMIDIInputMatcher::InputAdded(QString Name)
 {
-    if (Name == mName)
+    if (Name == mName && !mRetired)
         SetInput(mConfiguration->GetInput(mName));
 }
 
@@ -60,7 +68,7 @@ void cMIDIInputMatcher::InputRemoved(QString Name)
 
 void cMIDIInputMatcher::MIDIReadReady()
 {
-    if (!mInput)
+    if (!mInput || mRetired)
         return;
     mInput->Read(mReadBuffer);
     if (mReadBuffer.isEmpty())
@@ -70,7 +78,11 @@ void cMIDIInputMatcher::MIDIReadReady()
     mExpander.Expand(mBytes, mExpanded);
     // Rules fire synchronously in here and write their output before the next byte is matched.
     for (const uint8_t byte : mExpanded)
+    {
+        if (mRetired)
+            return;
         Feed(byte);
+    }
 }
 
 namespace

@@ -33,6 +33,10 @@ public:
     // Rebinds to Input (null: unbound). Patterns, partial matches and running status are kept.
     void SetInput(cMIDIInput* Input);
 
+    // Stops taking and matching bytes at once, also in the middle of a chunk, for an owner that has
+    // to let go of the matcher while one of its rules is firing; the owner deletes it later.
+    void Retire();
+
     QString GetName() const { return mName; }
     cMIDIInput* GetInput() const { return mInput.data(); }
 
@@ -59,6 +63,7 @@ private:
     // the registry), and a read announced before that may still be queued for us.
     QPointer<cMIDIInput> mInput;
     cRunningStatusExpander mExpander;
+    bool mRetired = false;
 
     // Data bytes still to come in the message being fed: 0 between messages, -1 inside an exclusive
     // message (which ends with its 0xF7 or any other status byte).

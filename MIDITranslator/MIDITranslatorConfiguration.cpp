@@ -165,7 +165,17 @@ void cMIDITranslatorConfiguration::DeleteInputMatchers()
         auto first = mInputMatchers.begin();
         cMIDIInputMatcher* matcher = first.value();
         mInputMatchers.erase(first);
-        delete matcher;
+        // A matcher whose chunk is being matched right now (a rule fired and a slot of ours
+        // rebuilds) must outlive its own loop: it stops at once and goes when control is back.
+        if (mFiringDepth > 0)
+        {
+            matcher->Retire();
+            matcher->deleteLater();
+        }
+        else
+        {
+            delete matcher;
+        }
     }
 }
 
@@ -272,6 +282,13 @@ void cMIDITranslatorConfiguration::MIDIMatchTriggered(int Id, const std::vector<
         LOG_ERROR("Invalid Trigger Id: %d", Id);
         return;
     }
+    struct sFiring
+    {
+        int& depth;
+        explicit sFiring(int& Depth) : depth(Depth) { ++depth; }
+        ~sFiring() { --depth; }
+    } firing(mFiringDepth);
+
     mOutgoing.clear();
     mRules.at(Id).BuildOutgoingMessage(mOutgoing, Message);
     mOutgoingBytes.resize(static_cast<int>(mOutgoing.size()));

@@ -103,6 +103,8 @@ private:
     std::vector<std::vector<sOutputRoute>> mRoutes;
     quint64 mRoutesGeneration = 0;
     bool mRoutesValid = false;
+    // Rules firing right now (a slot of MixerMIDIOutputWrite may load another file meanwhile).
+    int mFiringDepth = 0;
     // Counts the clearings of the rule list, so a firing notices that its rule went away.
     quint64 mRulesEpoch = 0;
     // Kept between firings so steady traffic does not allocate.

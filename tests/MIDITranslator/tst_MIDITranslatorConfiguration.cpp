@@ -64,6 +64,7 @@ private slots:
     void aVariableChangeRebuildsThePatterns();
     void relaysReadAndWriteActivity();
     void mixerInIsRelayedOnlyWhenTheFirstRuleOfThePortNamedIt();
+    void aReloadFromAWriteSlotStopsTheOldMatchersAtOnce();
 
     // Loading.
     void readsTheSectionsInAFixedOrder();
@@ -377,6 +378,34 @@ void tst_MIDITranslatorConfiguration::mixerInIsRelayedOnlyWhenTheFirstRuleOfTheP
     QTRY_COMPARE(daw->WriteCount(), 3);
     QCOMPARE(daw->WrittenBytes(), Hex("c101c302c503"));
     QCOMPARE(read.count(), 0);
+}
+
+void tst_MIDITranslatorConfiguration::aReloadFromAWriteSlotStopsTheOldMatchersAtOnce()
+{
+    cFakeMIDIPort* deskOut = mRegistry->PlugOutput("Desk Out");
+    const QString path = WriteMap(kConsoleMap);
+    mConfiguration->LoadFile(path);
+    mConfiguration->SetMixerOutputPortName("Desk Out");
+    cFakeMIDIPort* daw = mRegistry->VirtualPort("Quillon MIDI DAW");
+
+    // A slot connected directly reloads while the DAW port's matcher is inside its chunk.
+    int reloads = 0;
+    connect(mConfiguration, &cMIDITranslatorConfiguration::MixerMIDIOutputWrite, this, [&] {
+        if (reloads++ == 0)
+        {
+            mConfiguration->LoadFile(path);
+            mConfiguration->SetMixerOutputPortName("Desk Out");
+        }
+    });
+    daw->Deliver(Hex("e00001e00002"));
+    // The rest of the chunk belonged to the matchers that were thrown away.
+    QCOMPARE(deskOut->Writes(), QList<QByteArray>{Hex("b00701")});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(Matchers().size(), 2);
+
+    // The new matchers work.
+    mRegistry->VirtualPort("Quillon MIDI DAW")->Deliver(Hex("e00003"));
+    QCOMPARE(deskOut->Writes(), (QList<QByteArray>{Hex("b00701"), Hex("b00703")}));
 }
 
 void tst_MIDITranslatorConfiguration::readsTheSectionsInAFixedOrder()
