@@ -3,15 +3,15 @@
 #include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 
-cMIDIInputMatcher::cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Configuration,
+cMIDIInputMatcher::cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Registry,
                                      cMIDIMatchTriggerListener* Listener, QObject* Parent)
-    : QObject(Parent), mName(Name), mConfiguration(Configuration), mMatchManager(new cMIDIMatchManager(Listener))
+    : QObject(Parent), mName(Name), mRegistry(Registry), mMatchManager(new cMIDIMatchManager(Listener))
 {
-    if (mConfiguration == nullptr)
+    if (mRegistry == nullptr)
         return;
-    connect(mConfiguration, &cSystemMIDIConfiguration::InputAddedSignal, this, &cMIDIInputMatcher::InputAdded);
-    connect(mConfiguration, &cSystemMIDIConfiguration::InputRemovedSignal, this, &cMIDIInputMatcher::InputRemoved);
-    SetInput(mConfiguration->GetInput(mName));
+    connect(mRegistry, &cSystemMIDIConfiguration::InputAddedSignal, this, &cMIDIInputMatcher::InputAdded);
+    connect(mRegistry, &cSystemMIDIConfiguration::InputRemovedSignal, this, &cMIDIInputMatcher::InputRemoved);
+    SetInput(mRegistry->GetInput(mName));
 }
 
 cMIDIInputMatcher::~cMIDIInputMatcher()
@@ -50,14 +50,14 @@ void cMIDIInputMatcher::Retire()
 {
     mRetired = true;
     Unbind();
-    if (mConfiguration != nullptr)
-        disconnect(mConfiguration, nullptr, this, nullptr);
+    if (mRegistry != nullptr)
+        disconnect(mRegistry, nullptr, this, nullptr);
 }
 
 void cMIDIInputMatcher::InputAdded(QString Name)
 {
     if (Name == mName && !mRetired)
-        SetInput(mConfiguration->GetInput(mName));
+        SetInput(mRegistry->GetInput(mName));
 }
 
 void cMIDIInputMatcher::InputRemoved(QString Name)

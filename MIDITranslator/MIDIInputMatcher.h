@@ -25,7 +25,7 @@ class cMIDIInputMatcher : public QObject
 
 public:
     // Binds at once when the registry already has the port, else waits for its announcement.
-    cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Configuration, cMIDIMatchTriggerListener* Listener,
+    cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Registry, cMIDIMatchTriggerListener* Listener,
                       QObject* Parent);
     ~cMIDIInputMatcher() override;
 
@@ -57,7 +57,7 @@ private:
     void ReleaseHeldRealTime();
 
     QString mName;
-    cSystemMIDIConfiguration* mConfiguration;
+    cSystemMIDIConfiguration* mRegistry;
     cMIDIMatchManager* mMatchManager;
     // Guarded: a port object may be destroyed without an announcement (a virtual port deleted by
     // the registry), and a read announced before that may still be queued for us.
