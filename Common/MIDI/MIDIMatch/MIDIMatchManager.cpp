@@ -149,49 +149,66 @@ void cMIDIMatchManager::Compile()
     mCompiled = true;
 }
 
-void cMIDIMatchManager::ProcessByte(uint8_t Byte)
+template <bool tStart>
+inline void cMIDIMatchManager::Step(uint8_t Nibble)
 {
-    if (!mCompiled)
-        Compile();
-    const uint32_t slot = static_cast<uint32_t>(mPosition) & (mHistoryCapacity - 1);
-    mHistory[slot] = Byte;
-    mHistory[slot + mHistoryCapacity] = Byte;
-    Step(static_cast<uint8_t>(Byte >> 4), true);
-    Step(static_cast<uint8_t>(Byte & 0x0F), false);
-    ++mPosition;
-}
-
-void cMIDIMatchManager::Step(uint8_t Nibble, bool Start)
-{
-    mNewStates.clear();
-    if (Start)
+    const std::size_t count = mStates.size();
+    // New states gather behind the current ones: first those that begin at this byte, one per root
+    // child that takes the nibble, then the copies made while the current ones advance.
+    if (tStart)
     {
-        // Matches begin at every byte: one new state per root child that takes this nibble.
         const sTransition& start = mTransitions[Nibble];
         if (start.next >= 0)
         {
-            mNewStates.push_back(sMatchState{static_cast<uint32_t>(start.next)});
+            mStates.push_back(sMatchState{static_cast<uint32_t>(start.next)});
             if (start.copy >= 0)
-                mNewStates.push_back(sMatchState{static_cast<uint32_t>(start.copy)});
+                mStates.push_back(sMatchState{static_cast<uint32_t>(start.copy)});
         }
     }
 
-    // Oldest first; a state keeps its place while it advances, its copies join at the end.
+    // Oldest first; a state keeps its place while it advances.
     std::size_t kept = 0;
-    const std::size_t count = mStates.size();
     for (std::size_t i = 0; i < count; ++i)
     {
         const sTransition& transition = mTransitions[static_cast<std::size_t>(mStates[i].row) * 16 + Nibble];
-        if (transition.reportCount != 0)
+        // Patterns end only after a low nibble, so only that step can report.
+        if (!tStart && transition.reportCount != 0)
             Report(transition);
         if (transition.next < 0)
             continue;
         mStates[kept++].row = static_cast<uint32_t>(transition.next);
         if (transition.copy >= 0)
-            mNewStates.push_back(sMatchState{static_cast<uint32_t>(transition.copy)});
+            mStates.push_back(sMatchState{static_cast<uint32_t>(transition.copy)});
     }
-    mStates.resize(kept);
-    mStates.insert(mStates.end(), mNewStates.begin(), mNewStates.end());
+    if (kept != count)
+    {
+        // A handful of states at most: a plain loop beats a call to memmove.
+        const std::size_t size = mStates.size();
+        for (std::size_t i = count; i < size; ++i)
+            mStates[kept++] = mStates[i];
+        mStates.resize(kept);
+    }
+}
+
+void cMIDIMatchManager::ProcessByte(uint8_t Byte)
+{
+    if (!mCompiled)
+        Compile();
+    const uint8_t high = static_cast<uint8_t>(Byte >> 4);
+    // Most bytes neither start a match nor meet one in progress. Decided before the byte is stored:
+    // a store through a byte pointer would make the compiler reload every member afterwards.
+    const bool active = !mStates.empty() || mTransitions[high].next >= 0;
+    const uint32_t capacity = mHistoryCapacity;
+    const uint32_t slot = static_cast<uint32_t>(mPosition) & (capacity - 1);
+    uint8_t* history = mHistory.data();
+    history[slot] = Byte;
+    history[slot + capacity] = Byte;
+    if (active)
+    {
+        Step<true>(high);
+        Step<false>(static_cast<uint8_t>(Byte & 0x0F));
+    }
+    ++mPosition;
 }
 
 void cMIDIMatchManager::Report(const sTransition& Transition)
@@ -206,7 +223,12 @@ void cMIDIMatchManager::Report(const sTransition& Transition)
         record.lastReportedByte = mPosition;
         if (record.listener == nullptr)
             continue;
-        mMessage.assign(end - record.byteCount, end);
+        // Reports at one byte often share their length (one message, several rules).
+        if (mMessagePosition != mPosition || mMessage.size() != record.byteCount)
+        {
+            mMessage.assign(end - record.byteCount, end);
+            mMessagePosition = mPosition;
+        }
         record.listener->MIDIMatchTriggered(record.id, mMessage);
     }
 }

@@ -55,7 +55,8 @@ private:
     };
 
     void Compile();
-    void Step(uint8_t Nibble, bool Start);
+    template <bool tStart>
+    void Step(uint8_t Nibble);
     void Report(const sTransition& Transition);
 
     cMIDIMatchTriggerListener* mListener;
@@ -71,12 +72,12 @@ private:
     std::vector<int32_t> mNodeOfRow;
 
     std::vector<sMatchState> mStates; // oldest first
-    std::vector<sMatchState> mNewStates;
 
     // The latest bytes of the stream, each stored twice (at i and i + capacity) so that the bytes
     // of any match are contiguous.
     std::vector<uint8_t> mHistory;
     uint32_t mHistoryCapacity = 0; // a power of two, at least the longest pattern
     int64_t mPosition = 0;         // index of the byte being processed
-    std::vector<uint8_t> mMessage;
+    std::vector<uint8_t> mMessage;  // handed to the listener
+    int64_t mMessagePosition = -1; // byte at which mMessage was last filled
 };
