@@ -30,14 +30,9 @@ void cReferenceMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
 {
     if (mIdentifiers.count(Trigger.id) != 0)
         LOG_ERROR("Identifier %d is alread in use", Trigger.id);
-    // Odd patterns are refused, as cMIDIMatchManager does: they cannot be reported as whole bytes.
-    if (Trigger.nibbles.size() % 2 != 0)
-    {
-        LOG_ERROR("Pattern of identifier %d has an odd number of nibbles (%zu); it is ignored", Trigger.id,
-                  Trigger.nibbles.size());
-        mIdentifiers[Trigger.id] = nullptr;
-        return;
-    }
+    // As in cMIDIMatchManager, an odd pattern builds its nodes but never fires: it could not be
+    // reported as whole bytes. (Exact values above 15 need nothing special here: they never match.)
+    const bool fires = Trigger.nibbles.size() % 2 == 0;
 
     sNode* node = mRoot.get();
     while (node->depth < Trigger.nibbles.size())
@@ -68,6 +63,12 @@ void cReferenceMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
         else
             node->children.push_back(std::move(child));
         node = raw;
+    }
+
+    if (!fires)
+    {
+        mIdentifiers[Trigger.id] = nullptr;
+        return;
     }
 
     auto record = std::make_unique<sRecord>();

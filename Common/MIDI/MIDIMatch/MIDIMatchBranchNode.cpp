@@ -10,17 +10,23 @@ int32_t cMIDIMatchBranchNode::FindChild(const sMatchNibble& Key) const
 {
     if (Key.wildcard)
         return mWildcardChild;
-    return ExactChild(Key.value);
+    if (Key.value < 16)
+        return mExactChildren[Key.value];
+    for (const auto& child : mUnreachableChildren)
+    {
+        if (child.first == Key.value)
+            return child.second;
+    }
+    return kNone;
 }
 
 void cMIDIMatchBranchNode::AttachChild(const sMatchNibble& Key, int32_t Child)
 {
-    // The manager refuses exact values above 15 before it builds nodes, so every key has a slot.
     if (Key.wildcard)
         mWildcardChild = Child;
     else if (Key.value < 16)
         mExactChildren[Key.value] = Child;
     else
-        return;
+        mUnreachableChildren.emplace_back(Key.value, Child);
     ++mChildCount;
 }

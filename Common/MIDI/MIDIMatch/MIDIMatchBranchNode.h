@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class cMIDIMatchBranchNode
@@ -40,5 +41,8 @@ private:
     int32_t mWildcardChild = kNone;
     uint32_t mChildCount = 0;
     std::array<int32_t, 16> mExactChildren;
+    // Exact keys above 15 (from a faulty pattern): no stream nibble reaches them, but they are part
+    // of the tree's shape, which decides the firing order of the other patterns.
+    std::vector<std::pair<uint8_t, int32_t>> mUnreachableChildren;
     std::vector<uint32_t> mTriggers;
 };

@@ -26,20 +26,25 @@ void cMIDIMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
         LOG_ERROR("Identifier %d is alread in use", Trigger.id);
 
     const std::vector<sMatchNibble>& nibbles = Trigger.nibbles;
+    // Faulty patterns cannot come from a pattern string, only from a faulty caller. They are logged
+    // and never fire, but their nodes are still built: the tree's shape decides which of two
+    // matching paths a partial match follows itself and which one a copy takes, and so the order
+    // in which the other patterns fire.
+    bool fires = true;
     // A pattern that ends inside a byte cannot be reported as whole bytes.
     if (nibbles.size() % 2 != 0)
     {
-        LOG_ERROR("Pattern of identifier %d has an odd number of nibbles (%zu); it is ignored", Trigger.id,
+        LOG_ERROR("Pattern of identifier %d has an odd number of nibbles (%zu); it never fires", Trigger.id,
                   nibbles.size());
-        return;
+        fires = false;
     }
     for (const sMatchNibble& nibble : nibbles)
     {
-        if (!nibble.wildcard && nibble.value > 15)
+        if (fires && !nibble.wildcard && nibble.value > 15)
         {
-            LOG_ERROR("Pattern of identifier %d has a nibble value out of range (%u); it is ignored", Trigger.id,
+            LOG_ERROR("Pattern of identifier %d has a nibble value out of range (%u); it never fires", Trigger.id,
                       static_cast<unsigned>(nibble.value));
-            return;
+            fires = false;
         }
     }
 
@@ -58,6 +63,9 @@ void cMIDIMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
         }
         node = child;
     }
+    mCompiled = false;
+    if (!fires)
+        return;
 
     sTriggerRecord record;
     record.listener = mListener;
@@ -66,7 +74,6 @@ void cMIDIMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
     record.byteCount = static_cast<uint32_t>(nibbles.size() / 2);
     mRecords.push_back(std::move(record));
     mNodes[node].AddTrigger(static_cast<uint32_t>(mRecords.size() - 1));
-    mCompiled = false;
 }
 
 void cMIDIMatchManager::Compile()
