@@ -199,6 +199,14 @@ inline void cMIDIMatchManager::Step(uint8_t Nibble)
 
 void cMIDIMatchManager::ProcessByte(uint8_t Byte)
 {
+    // A listener that feeds the tree from inside a report would change the states under the loop
+    // that is advancing them.
+    if (mReporting)
+    {
+        LOG_ERROR("Byte 0x%02X fed to the match tree from inside one of its reports; it is dropped",
+                  static_cast<unsigned>(Byte));
+        return;
+    }
     if (!mCompiled)
         Compile();
     const uint8_t high = static_cast<uint8_t>(Byte >> 4);
@@ -236,6 +244,8 @@ void cMIDIMatchManager::Report(const sTransition& Transition)
             mMessage.assign(end - record.byteCount, end);
             mMessagePosition = mPosition;
         }
+        mReporting = true;
         record.listener->MIDIMatchTriggered(record.id, mMessage);
+        mReporting = false;
     }
 }

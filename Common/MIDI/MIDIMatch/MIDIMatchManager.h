@@ -39,9 +39,10 @@ public:
     cMIDIMatchManager& operator=(const cMIDIMatchManager&) = delete;
 
     // Registers one pattern under its trigger identifier. Meant to be called before the first byte;
-    // a pattern added later takes part from the next byte on.
+    // a pattern added later (even from inside a report) takes part from the next byte on.
     void AddTrigger(const sMIDIMatchTrigger& Trigger);
-    // Feeds the next byte of the stream; reports every pattern that ends with it.
+    // Feeds the next byte of the stream; reports every pattern that ends with it. Not re-entrant: a
+    // byte fed from inside a report is logged and dropped.
     void ProcessByte(uint8_t Byte);
 
 private:
@@ -80,4 +81,5 @@ private:
     int64_t mPosition = 0;         // index of the byte being processed
     std::vector<uint8_t> mMessage;  // handed to the listener
     int64_t mMessagePosition = -1; // byte at which mMessage was last filled
+    bool mReporting = false;
 };

@@ -196,6 +196,7 @@ private slots:
     void neverFiresFaultyPatterns_data();
     void neverFiresFaultyPatterns();
     void runsWithoutListener();
+    void dropsBytesFedFromInsideReport();
     void takesPatternsAddedAfterBytes();
     void agreesWithReferenceOnRandomStreams();
 };
@@ -354,6 +355,31 @@ void tst_MIDIMatchManager::runsWithoutListener()
     manager.AddTrigger(MakeTrigger(1, "B007??"));
     for (const char byte : QByteArray::fromHex("b007b00740"))
         manager.ProcessByte(static_cast<uint8_t>(byte));
+}
+
+void tst_MIDIMatchManager::dropsBytesFedFromInsideReport()
+{
+    class cFeedingListener : public cRecordingListener
+    {
+    public:
+        void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override
+        {
+            cRecordingListener::MIDIMatchTriggered(Id, Message);
+            mManager->ProcessByte(0xB0);
+            mManager->ProcessByte(0x07);
+        }
+        cMIDIMatchManager* mManager = nullptr;
+    };
+
+    cLogCapture capture;
+    cFeedingListener listener;
+    cMIDIMatchManager manager(&listener);
+    listener.mManager = &manager;
+    Register(manager, {"1=B007??", "2=B?07??", "3=07??"});
+    Feed(manager, listener, QByteArray::fromHex("b00740b10741"));
+    QCOMPARE(listener.mReports, (QStringList{"2@2:b00740", "1@2:b00740", "3@2:0740", "2@5:b10741", "3@5:0741"}));
+    QCOMPARE(capture.Messages().size(), 10);
+    QCOMPARE(capture.Messages().value(0), QString("Byte 0xB0 fed to the match tree from inside one of its reports; it is dropped"));
 }
 
 void tst_MIDIMatchManager::takesPatternsAddedAfterBytes()
