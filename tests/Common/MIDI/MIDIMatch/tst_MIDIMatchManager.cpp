@@ -239,6 +239,10 @@ void tst_MIDIMatchManager::reportsMatchesInFiringOrder_data()
         << QStringList{"1@1:f043", "2@3:f043103e"};
     QTest::newRow("exclusive message matched only by a pattern of its length")
         << QStringList{"1=F0??F7"} << QByteArray::fromHex("f00102f7f001f7") << QStringList{"1@6:f001f7"};
+    QTest::newRow("long exclusive pattern, message spans the kept history")
+        << QStringList{"1=F0" + QString("??").repeated(18) + "F7"}
+        << QByteArray::fromHex("f8f0000102030405060708090a0b0c0d0e0f1011f7f0f7")
+        << QStringList{"1@20:f0000102030405060708090a0b0c0d0e0f1011f7"};
     QTest::newRow("wildcard nibbles carry the stream's nibbles")
         << QStringList{"1=9?3C??", "2=????"} << QByteArray::fromHex("953c64")
         << QStringList{"2@1:953c", "1@2:953c64"};
