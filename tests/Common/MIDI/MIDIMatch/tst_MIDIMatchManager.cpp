@@ -251,9 +251,11 @@ void tst_MIDIMatchManager::reportsMatchesInFiringOrder_data()
         << QStringList{"1@1:0102", "1@3:0304"};
     QTest::newRow("a report hides an overlapping match of the same trigger")
         << QStringList{"1=B?07??"} << QByteArray::fromHex("b007b00740") << QStringList{"1@2:b007b0"};
-    QTest::newRow("other triggers are not hidden by a report")
+    QTest::newRow("two triggers on one message each hide their own overlap")
         << QStringList{"1=B?07??", "2=B007??"} << QByteArray::fromHex("b007b00740")
         << QStringList{"1@2:b007b0", "2@2:b007b0"};
+    QTest::newRow("a report does not hide a match of another trigger")
+        << QStringList{"1=B0??", "2=07??"} << QByteArray::fromHex("b00740") << QStringList{"1@1:b007", "2@2:0740"};
     QTest::newRow("bytes that match nothing are consumed")
         << QStringList{"1=B007??"} << QByteArray::fromHex("00fff7b007") << QStringList{};
     QTest::newRow("no patterns") << QStringList{} << QByteArray::fromHex("b0077f") << QStringList{};
