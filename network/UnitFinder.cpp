@@ -68,6 +68,13 @@ void cUnitFinder::UDPRead()
         if (zero >= 0)
             datagram.truncate(zero);
 
+        // The socket listens on both protocols, so an IPv4 console's address comes IPv4-mapped
+        // ("::ffff:192.168.1.20"); it is kept in its plain IPv4 form, as users type and see it.
+        bool isIPv4 = false;
+        const quint32 ipv4 = sender.toIPv4Address(&isIPv4);
+        if (isIPv4)
+            sender = QHostAddress(ipv4);
+
         sUnit unit;
         unit.Address = sender;
         unit.Name = QString::fromLatin1(datagram);
