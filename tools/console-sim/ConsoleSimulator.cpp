@@ -171,6 +171,8 @@ void cConsoleSimulator::NewConnection()
                 byte = char(NextRandom() >> 24);
             mOutgoing.append(garbage);
         }
+        mOutgoing.append(mWaiting);
+        mWaiting.clear();
         mFloodLeft = mSettings.FloodBytes;
         mScriptIndex = 0;
         RunScript();
@@ -200,6 +202,11 @@ void cConsoleSimulator::RunScript()
 
 void cConsoleSimulator::Send(const QByteArray& Bytes)
 {
+    if (!mClient || mEnding)
+    {
+        mWaiting.append(Bytes);
+        return;
+    }
     mOutgoing.append(Bytes);
     Pump();
 }

@@ -90,6 +90,8 @@ private:
     QSocketNotifier* mStandardInput = nullptr;
     std::unique_ptr<cMidiMessageSplitter> mSplitter;
     QByteArray mOutgoing;
+    // Lines of standard input given while no link is connected.
+    QByteArray mWaiting;
     QByteArray mStandardInputLine;
     int mStandardInputLineNumber = 0;
     qint64 mSent = 0;
