@@ -1,5 +1,7 @@
 #include "network/UnitFinder.h"
 
+#include "Common/LogError.h"
+
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -15,7 +17,9 @@ cUnitFinder::cUnitFinder(const QString& FindString, QObject* Parent, const QHost
 {
     RegisterUnitMetaType();
     mTimer->start(PollMs);
-    mSocket->bind(0);
+    if (!mSocket->bind(0))
+        LOG_ERROR("Could not open the discovery socket for \"%s\": %s", qPrintable(mFindString),
+                  qPrintable(mSocket->errorString()));
     connect(mTimer, SIGNAL(timeout()), this, SLOT(TimerFired()));
     connect(mSocket, SIGNAL(readyRead()), this, SLOT(UDPRead()));
 }

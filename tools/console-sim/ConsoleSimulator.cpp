@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <cctype>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -48,7 +49,7 @@ bool ParseHexLine(const QString& Line, QByteArray& Bytes)
     {
         if (c.isSpace())
             continue;
-        if (!isxdigit(c.toLatin1()) || c.unicode() > 0x7F)
+        if (c.unicode() > 0x7F || !std::isxdigit(static_cast<unsigned char>(c.toLatin1())))
             return false;
         digits.append(c);
     }
@@ -66,6 +67,9 @@ cConsoleSimulator::cConsoleSimulator(const sConsoleSimSettings& Settings, QObjec
       mTrickleTimer(new QTimer(this)),
       mRandom(Settings.Seed * 2654435761u + 1)
 {
+    // The generator would stay at zero for ever.
+    if (mRandom == 0)
+        mRandom = 1;
     connect(mServer, &QTcpServer::newConnection, this, &cConsoleSimulator::NewConnection);
     connect(mDiscovery, &QUdpSocket::readyRead, this, &cConsoleSimulator::DiscoveryReadyRead);
     connect(mTrickleTimer, &QTimer::timeout, this, &cConsoleSimulator::TrickleTick);
