@@ -1,0 +1,96 @@
+#pragma once
+// Test helper: runs the console simulator (tools/console-sim) as a child process, directly or
+// through a wrapper such as "ip netns exec NAME", and collects what it prints. Test thread only.
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QtTest>
+
+class cSimulatorProcess
+{
+public:
+    static QString ProgramPath()
+    {
+        const QByteArray binaryDir = qgetenv("QUILLON_BINARY_DIR");
+        if (binaryDir.isEmpty())
+            return QString();
+        return QString::fromLocal8Bit(binaryDir) + QStringLiteral("/tools/console-sim/quillon-console-sim");
+    }
+
+    static bool Available() { return QFileInfo(ProgramPath()).isExecutable(); }
+
+    ~cSimulatorProcess() { Stop(); }
+
+    // Starts the simulator with Arguments, behind Wrapper when given, and waits for its ready line.
+    bool Start(const QStringList& Arguments, const QStringList& Wrapper = QStringList())
+    {
+        QStringList command = Wrapper;
+        command.append(ProgramPath());
+        command.append(Arguments);
+        mProcess.setProgram(command.takeFirst());
+        mProcess.setArguments(command);
+        QObject::connect(&mProcess, &QProcess::readyReadStandardOutput, &mProcess, [this] { Collect(); });
+        QObject::connect(&mProcess, &QProcess::readyReadStandardError, &mProcess, [this] { Collect(); });
+        mProcess.start();
+        if (!mProcess.waitForStarted(10000))
+            return false;
+        static const QRegularExpression ready(
+            QStringLiteral("console-sim: ready tcp=([^ ]+):(\\d+) udp=(?:off|([^ ]+):(\\d+))"));
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 15000 && mProcess.state() == QProcess::Running)
+        {
+            const QRegularExpressionMatch match = ready.match(mErrors);
+            if (match.hasMatch())
+            {
+                TcpPort = quint16(match.captured(2).toUInt());
+                UdpPort = quint16(match.captured(4).toUInt());
+                return true;
+            }
+            QTest::qWait(5);
+        }
+        Collect();
+        return false;
+    }
+
+    void Stop()
+    {
+        if (mProcess.state() != QProcess::NotRunning)
+        {
+            mProcess.kill();
+            mProcess.waitForFinished(10000);
+        }
+        Collect();
+    }
+
+    // Hard end, as when the console loses power: the kernel closes its sockets.
+    void Kill()
+    {
+        mProcess.kill();
+        mProcess.waitForFinished(10000);
+        Collect();
+    }
+
+    void Write(const QByteArray& Bytes) { mProcess.write(Bytes); }
+
+    QStringList OutputLines() const { return mOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QString Errors() const { return mErrors; }
+    QProcess& Process() { return mProcess; }
+
+    quint16 TcpPort = 0;
+    quint16 UdpPort = 0;
+
+private:
+    void Collect()
+    {
+        mOutput += QString::fromLatin1(mProcess.readAllStandardOutput());
+        mErrors += QString::fromLatin1(mProcess.readAllStandardError());
+    }
+
+    QProcess mProcess;
+    QString mOutput;
+    QString mErrors;
+};

@@ -1,0 +1,286 @@
+#include "network/MultiUnitFinder.h"
+#include "network/TCPMIDIInptOutput.h"
+#include "tests/network/SimulatorProcess.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace
+{
+// Collects what the link announces, as a listener of the application would.
+class cLinkReader : public QObject
+{
+public:
+    explicit cLinkReader(cTCPMIDIInptOutput& Link)
+    {
+        connect(&Link, &cMIDIInput::MIDIReadReady, this, [this, &Link] {
+            QByteArray piece;
+            Link.Read(piece);
+            ++Announcements;
+            Received.append(piece);
+        });
+        connect(&Link, &cTCPMIDIInptOutput::StateStringChanged, this,
+                [this](const QString& State) { States.append(State); });
+    }
+    QByteArray Received;
+    int Announcements = 0;
+    QStringList States;
+};
+
+QString WriteScript(QTemporaryDir& Dir, const QString& Text)
+{
+    const QString path = Dir.filePath(QStringLiteral("script.txt"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    file.write(Text.toLatin1());
+    return path;
+}
+
+const QStringList kLoopbackPorts = {"--address", "127.0.0.1", "--port", "0", "--discovery-port", "0"};
+} // namespace
+
+class tst_ConsoleSimulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void answersItsFindTextsWithItsName();
+    void exchangesMidiWithTheLink();
+    void printsEachMessageOnItsOwnLine_data();
+    void printsEachMessageOnItsOwnLine();
+    void sendsStandardInputLinesOnceALinkConnects();
+    void appliesItsFaultModes_data();
+    void appliesItsFaultModes();
+    void replacesTheLinkWithANewOne();
+    void rejectsBadArguments_data();
+    void rejectsBadArguments();
+    void documentsEveryOption();
+};
+
+void tst_ConsoleSimulator::init()
+{
+    if (!cSimulatorProcess::Available())
+    {
+        const QString why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
+        if (qgetenv("CI") == "true")
+            QFAIL(qPrintable(why));
+        QSKIP(qPrintable(why));
+    }
+}
+
+void tst_ConsoleSimulator::answersItsFindTextsWithItsName()
+{
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts + QStringList{"--name", "Sim Desk", "--junk", "trailing junk", "--find",
+                                                    "NY Find", "--find", "KRT Find"}),
+             qPrintable(sim.Errors()));
+    cMultiUnitFinder multi(nullptr, QHostAddress(QHostAddress::LocalHost), sim.UdpPort, 50);
+    multi.AddFinder("NY Find");
+    multi.AddFinder("PVX Find");
+    multi.AddFinder("KRT Find");
+    QTRY_COMPARE(multi.GetUnits().size(), 2);
+    QStringList families;
+    for (const sUnit& unit : multi.GetUnits())
+    {
+        // The zero byte ends the name; what follows it is ignored.
+        QCOMPARE(unit.Name, QString("Sim Desk"));
+        QCOMPARE(unit.Address, QHostAddress("127.0.0.1"));
+        families.append(unit.FindString);
+    }
+    families.sort();
+    QCOMPARE(families, QStringList({"KRT Find", "NY Find"}));
+}
+
+void tst_ConsoleSimulator::exchangesMidiWithTheLink()
+{
+    QTemporaryDir dir;
+    const QString script = WriteScript(dir, "# a fader, then a pause, then an exclusive message\n"
+                                             "b0 07 64\n"
+                                             "sleep 20\n"
+                                             "F00102F7   # inline comment\n");
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts + QStringList{"--script", script}), qPrintable(sim.Errors()));
+    cTCPMIDIInptOutput link(nullptr, sim.TcpPort);
+    cLinkReader reader(link);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_COMPARE(reader.Received, QByteArray::fromHex("b00764f00102f7"));
+
+    link.Write(QByteArray::fromHex("903c7f3e"));
+    link.Write(QByteArray::fromHex("40f8b007"));
+    link.Write(QByteArray::fromHex("010802"));
+    QTRY_COMPARE(sim.OutputLines(), QStringList({"90 3c 7f", "90 3e 40", "f8", "b0 07 01", "b0 08 02"}));
+}
+
+void tst_ConsoleSimulator::printsEachMessageOnItsOwnLine_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("running status written out")
+        << QByteArray::fromHex("b007640865") << QStringList({"b0 07 64", "b0 08 65"});
+    QTest::newRow("program change has one data byte")
+        << QByteArray::fromHex("c005060790") << QStringList({"c0 05", "c0 06", "c0 07"});
+    QTest::newRow("clock inside an exclusive message")
+        << QByteArray::fromHex("f04142f84344f7") << QStringList({"f8", "f0 41 42 43 44 f7"});
+    QTest::newRow("exclusive cut short by a status byte")
+        << QByteArray::fromHex("f04142903c7f") << QStringList({"f0 41 42", "90 3c 7f"});
+    QTest::newRow("data bytes with no status")
+        << QByteArray::fromHex("0102b00102") << QStringList({"01", "02", "b0 01 02"});
+    QTest::newRow("system common messages")
+        << QByteArray::fromHex("f20102f305f6f1") << QStringList({"f2 01 02", "f3 05", "f6"});
+}
+
+void tst_ConsoleSimulator::printsEachMessageOnItsOwnLine()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, lines);
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts + QStringList{"--no-discovery"}), qPrintable(sim.Errors()));
+    cTCPMIDIInptOutput link(nullptr, sim.TcpPort);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_VERIFY(link.IsConnected());
+    // One byte per segment: the simulator must join messages across reads.
+    for (char byte : stream)
+    {
+        link.Write(QByteArray(1, byte));
+        QTest::qWait(1);
+    }
+    QTRY_COMPARE(sim.OutputLines(), lines);
+}
+
+void tst_ConsoleSimulator::sendsStandardInputLinesOnceALinkConnects()
+{
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts), qPrintable(sim.Errors()));
+    sim.Write("c0 05\nnot hex\n# only a comment\n90 3C 7f # a note\n\nb0077f\n");
+    QTRY_VERIFY(sim.Errors().contains("not hex"));
+    cTCPMIDIInptOutput link(nullptr, sim.TcpPort);
+    cLinkReader reader(link);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_COMPARE(reader.Received, QByteArray::fromHex("c005903c7fb0077f"));
+    sim.Write("f8\n");
+    QTRY_COMPARE(reader.Received, QByteArray::fromHex("c005903c7fb0077ff8"));
+}
+
+void tst_ConsoleSimulator::appliesItsFaultModes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("mostBytes");
+    QTest::addColumn<bool>("exactly");
+    QTest::addColumn<bool>("endsConnection");
+    QTest::newRow("closes after 10 bytes of a flood")
+        << QStringList{"--flood", "100000", "--close-after", "10"} << QString() << 10 << true << true;
+    QTest::newRow("closes at once") << QStringList{"--close-after", "0"} << QString("b00764\n") << 0 << true
+                                    << true;
+    QTest::newRow("resets after 300 bytes of a flood")
+        << QStringList{"--flood", "100000", "--reset-after", "300"} << QString() << 300 << false << true;
+    QTest::newRow("trickles a script byte by byte")
+        << QStringList{"--trickle", "1"} << QString("b00764b00865\nf0010203040506f7\n903c7f\n") << 17 << true
+        << false;
+    QTest::newRow("floods 300 kB") << QStringList{"--flood", "300000"} << QString() << 300000 << true << false;
+    QTest::newRow("sends 5000 bytes of garbage")
+        << QStringList{"--garbage", "5000", "--seed", "7"} << QString() << 5000 << true << false;
+}
+
+void tst_ConsoleSimulator::appliesItsFaultModes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, script);
+    QFETCH(int, mostBytes);
+    QFETCH(bool, exactly);
+    QFETCH(bool, endsConnection);
+    QTemporaryDir dir;
+    if (!script.isEmpty())
+        arguments << "--script" << WriteScript(dir, script);
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts + arguments), qPrintable(sim.Errors()));
+    cTCPMIDIInptOutput link(nullptr, sim.TcpPort);
+    cLinkReader reader(link);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    if (endsConnection)
+    {
+        QTRY_VERIFY(reader.States.contains("Connected"));
+        QTRY_COMPARE(reader.States.last(), QString("Not Connected"));
+        QVERIFY(!link.IsConnected());
+    }
+    if (exactly)
+        QTRY_COMPARE_WITH_TIMEOUT(reader.Received.size(), mostBytes, 20000);
+    QVERIFY2(reader.Received.size() <= mostBytes, qPrintable(QString::number(reader.Received.size())));
+    if (!script.isEmpty() && exactly && mostBytes > 0)
+        QCOMPARE(reader.Received.toHex(), script.remove('\n').toLatin1());
+    if (!endsConnection)
+        QVERIFY(link.IsConnected());
+    if (arguments.contains("--trickle"))
+        QVERIFY(reader.Announcements > 1);
+}
+
+void tst_ConsoleSimulator::replacesTheLinkWithANewOne()
+{
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts), qPrintable(sim.Errors()));
+    cTCPMIDIInptOutput first(nullptr, sim.TcpPort);
+    cLinkReader firstReader(first);
+    first.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_VERIFY(first.IsConnected());
+    QTRY_VERIFY(sim.Errors().contains("connected"));
+
+    cTCPMIDIInptOutput second(nullptr, sim.TcpPort);
+    second.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_VERIFY(second.IsConnected());
+    QTRY_COMPARE(firstReader.States.last(), QString("Not Connected"));
+    second.Write(QByteArray::fromHex("903c7f"));
+    QTRY_COMPARE(sim.OutputLines(), QStringList{"90 3c 7f"});
+}
+
+void tst_ConsoleSimulator::rejectsBadArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port that is no number") << QStringList{"--port", "x"} << QString() << "--port";
+    QTest::newRow("port out of range") << QStringList{"--discovery-port", "70000"} << QString() << "--discovery-port";
+    QTest::newRow("negative count") << QStringList{"--close-after", "-1"} << QString() << "--close-after";
+    QTest::newRow("address that is no address") << QStringList{"--address", "300.1.1.1"} << QString()
+                                                << "not an IP address";
+    QTest::newRow("script line of odd length") << QStringList{} << QString("b00764\nb0076\n") << "script.txt:2";
+    QTest::newRow("script sleep without time") << QStringList{} << QString("sleep soon\n") << "script.txt:1";
+    QTest::newRow("missing script") << QStringList{"--script", "/nonexistent/quillon/script"} << QString()
+                                    << "cannot read the script";
+}
+
+void tst_ConsoleSimulator::rejectsBadArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, script);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    if (!script.isEmpty())
+        arguments << "--script" << WriteScript(dir, script);
+    QProcess process;
+    process.start(cSimulatorProcess::ProgramPath(), kLoopbackPorts + arguments);
+    QVERIFY(process.waitForFinished(15000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+    const QString errors = QString::fromLatin1(process.readAllStandardError());
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+}
+
+void tst_ConsoleSimulator::documentsEveryOption()
+{
+    QProcess process;
+    process.start(cSimulatorProcess::ProgramPath(), {"--help"});
+    QVERIFY(process.waitForFinished(15000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromLatin1(process.readAllStandardOutput());
+    for (const char* option : {"--address", "--port", "--discovery-port", "--no-discovery", "--find", "--name",
+                               "--junk", "--script", "--close-after", "--reset-after", "--trickle", "--flood",
+                               "--garbage", "--seed", "--once", "--verbose"})
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+}
+
+QTEST_GUILESS_MAIN(tst_ConsoleSimulator)
+#include "tst_ConsoleSimulator.moc"

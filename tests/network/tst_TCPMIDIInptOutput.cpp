@@ -1,0 +1,443 @@
+#include "network/TCPMIDIInptOutput.h"
+#include "tests/support/LogCapture.h"
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <sys/socket.h>
+
+namespace
+{
+QStringList Texts(const QSignalSpy& Spy)
+{
+    QStringList texts;
+    for (const QList<QVariant>& arguments : Spy)
+        texts.append(arguments.value(0).toString());
+    return texts;
+}
+
+QByteArray AllByteValues()
+{
+    QByteArray bytes;
+    for (int value = 0; value < 256; ++value)
+        bytes.append(char(value));
+    return bytes;
+}
+
+QByteArray Pattern(int Size)
+{
+    QByteArray bytes(Size, '\0');
+    for (int i = 0; i < Size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+// Collects what the link announces, taking it with Read on every MIDIReadReady as a listener
+// of the application would.
+class cLinkReader : public QObject
+{
+public:
+    explicit cLinkReader(cTCPMIDIInptOutput& Link) : mLink(Link)
+    {
+        connect(&Link, &cMIDIInput::MIDIReadReady, this, [this] {
+            QByteArray piece;
+            mLink.Read(piece);
+            Pieces.append(piece.size());
+            Received.append(piece);
+        });
+    }
+    QByteArray Received;
+    QList<int> Pieces;
+
+private:
+    cTCPMIDIInptOutput& mLink;
+};
+} // namespace
+
+class tst_TCPMIDIInptOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void mapsEverySocketStateToItsText_data();
+    void mapsEverySocketStateToItsText();
+    void signalsAnUnknownStateAsEmptyText();
+    void signalsNotConnectedBeforeConnectingOnAReconnect();
+    void disconnectOnAnIdleLinkStillSignals();
+    void disconnectEmptiesTheReceiveBuffer();
+    void writeWithoutASocketDoesNothing();
+    void writeWhileConnectingIsSentOnceConnected();
+    void carriesBytesBothWays_data();
+    void carriesBytesBothWays();
+    void deliversALoneBurstWhole_data();
+    void deliversALoneBurstWhole();
+    void keepsBytesAndSignalsWhenThePeerCloses();
+    void signalsNotConnectedWhenThePeerResets();
+    void signalsNotConnectedWhenNobodyListens();
+    void survivesADisconnectFromItsOwnListener();
+    void reconnectsFromAStateListener();
+    void destructionSignalsNotConnected();
+
+private:
+    // Accepts the link's connection on the test's server.
+    QTcpSocket* Accept();
+
+    QTcpServer* mServer = nullptr;
+};
+
+void tst_TCPMIDIInptOutput::init()
+{
+    mServer = new QTcpServer(this);
+    QVERIFY(mServer->listen(QHostAddress::LocalHost, 0));
+}
+
+void tst_TCPMIDIInptOutput::cleanup()
+{
+    delete mServer;
+    mServer = nullptr;
+}
+
+QTcpSocket* tst_TCPMIDIInptOutput::Accept()
+{
+    // Waiting runs the event loop, so the link goes on handling its own socket meanwhile.
+    QElapsedTimer waited;
+    waited.start();
+    while (!mServer->hasPendingConnections() && waited.elapsed() < 10000)
+        QTest::qWait(5);
+    return mServer->nextPendingConnection();
+}
+
+void tst_TCPMIDIInptOutput::mapsEverySocketStateToItsText_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unconnected") << 0 << "Not Connected";
+    QTest::newRow("host lookup") << 1 << "Looking up host";
+    QTest::newRow("connecting") << 2 << "Connecting...";
+    QTest::newRow("connected") << 3 << "Connected";
+    QTest::newRow("bound") << 4 << "Bound";
+    QTest::newRow("listening") << 5 << "Listening";
+    QTest::newRow("closing") << 6 << "Closing...";
+    QTest::newRow("one past the table") << 7 << "";
+    QTest::newRow("negative") << -1 << "";
+    QTest::newRow("far out") << 4096 << "";
+}
+
+void tst_TCPMIDIInptOutput::mapsEverySocketStateToItsText()
+{
+    QFETCH(int, state);
+    QFETCH(QString, text);
+    QCOMPARE(cTCPMIDIInptOutput::StateText(state), text);
+
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy spy(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.StateChanged(QAbstractSocket::SocketState(state));
+    QCOMPARE(Texts(spy), QStringList{text});
+}
+
+void tst_TCPMIDIInptOutput::signalsAnUnknownStateAsEmptyText()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy spy(&link, SIGNAL(StateStringChanged(QString)));
+    // Connected by signature, as the socket's own signal is: the state type must be registered.
+    QVERIFY(QMetaType::type("QAbstractSocket::SocketState") != QMetaType::UnknownType);
+    QVERIFY(QMetaObject::invokeMethod(&link, "StateChanged", Qt::QueuedConnection,
+                                      Q_ARG(QAbstractSocket::SocketState, QAbstractSocket::SocketState(9))));
+    QTRY_COMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QString());
+}
+
+void tst_TCPMIDIInptOutput::signalsNotConnectedBeforeConnectingOnAReconnect()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy spy(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_VERIFY(link.IsConnected());
+    QCOMPARE(link.GetStateString(), QString("Connected"));
+    QCOMPARE(link.GetAddress(), QHostAddress(QHostAddress::LocalHost));
+    QTRY_COMPARE(Texts(spy).value(spy.count() - 1), QString("Connected"));
+    QStringList texts = Texts(spy);
+    QCOMPARE(texts.first(), QString("Not Connected"));
+    QVERIFY2(texts.indexOf("Connecting...") > 0, qPrintable(texts.join(", ")));
+    QVERIFY(texts.indexOf("Connecting...") < texts.indexOf("Connected"));
+    QScopedPointer<QTcpSocket> first(Accept());
+    QVERIFY(first);
+
+    spy.clear();
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_VERIFY(link.IsConnected());
+    QTRY_COMPARE(Texts(spy).value(spy.count() - 1), QString("Connected"));
+    texts = Texts(spy);
+    const int connecting = texts.indexOf("Connecting...");
+    QVERIFY2(connecting > 0, qPrintable(texts.join(", ")));
+    // The old connection is closed, and said so, before the new one starts.
+    QVERIFY2(texts.mid(0, connecting).contains("Not Connected"), qPrintable(texts.join(", ")));
+    QVERIFY2(!texts.mid(0, connecting).contains("Connected"), qPrintable(texts.join(", ")));
+    QCOMPARE(texts.mid(connecting), QStringList({"Connecting...", "Connected"}));
+    QScopedPointer<QTcpSocket> second(Accept());
+    QVERIFY(second);
+    // The first connection really went.
+    QTRY_COMPARE(first->state(), QAbstractSocket::UnconnectedState);
+}
+
+void tst_TCPMIDIInptOutput::disconnectOnAnIdleLinkStillSignals()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy spy(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    QCOMPARE(link.GetStateString(), QString("Not Connected"));
+    link.Disconnect();
+    QCOMPARE(Texts(spy), QStringList{"Not Connected"});
+    QVERIFY(!link.IsConnected());
+    QByteArray data("left over");
+    link.Read(data);
+    QVERIFY(data.isEmpty());
+}
+
+void tst_TCPMIDIInptOutput::disconnectEmptiesTheReceiveBuffer()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy ready(&link, &cMIDIInput::MIDIReadReady);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    peer->write(QByteArray::fromHex("b00764"));
+    QTRY_VERIFY(ready.count() > 0);
+
+    QSignalSpy states(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.Disconnect();
+    QCOMPARE(Texts(states).last(), QString("Not Connected"));
+    QByteArray data;
+    link.Read(data);
+    QVERIFY(data.isEmpty());
+    QCOMPARE(link.GetStateString(), QString("Not Connected"));
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+}
+
+void tst_TCPMIDIInptOutput::writeWithoutASocketDoesNothing()
+{
+    cLogCapture log;
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy states(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.Write(QByteArray::fromHex("903c7f"));
+    link.Disconnect();
+    link.Write(QByteArray::fromHex("903c00"));
+    QCOMPARE(Texts(states), QStringList{"Not Connected"});
+    QVERIFY(log.Lines().isEmpty());
+    QVERIFY(!mServer->hasPendingConnections());
+}
+
+void tst_TCPMIDIInptOutput::writeWhileConnectingIsSentOnceConnected()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    link.ConnectToHost(QHostAddress::LocalHost);
+    link.Write(QByteArray::fromHex("f07e7f0601f7"));
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    QByteArray received;
+    QTRY_COMPARE((received += peer->readAll(), received), QByteArray::fromHex("f07e7f0601f7"));
+}
+
+void tst_TCPMIDIInptOutput::carriesBytesBothWays_data()
+{
+    QTest::addColumn<QByteArray>("toConsole");
+    QTest::addColumn<QByteArray>("fromConsole");
+    QTest::newRow("one control change each way") << QByteArray::fromHex("b00764") << QByteArray::fromHex("b00765");
+    QTest::newRow("running status and clock inside a message")
+        << QByteArray::fromHex("903c7f3e7f40f87f") << QByteArray::fromHex("b00701f80802");
+    QTest::newRow("every byte value, unframed") << AllByteValues() << AllByteValues();
+    QTest::newRow("long exclusive message")
+        << (QByteArray(1, char(0xF0)) + QByteArray(20000, 0x11) + QByteArray(1, char(0xF7)))
+        << (QByteArray(1, char(0xF0)) + QByteArray(9000, 0x22) + QByteArray(1, char(0xF7)));
+}
+
+void tst_TCPMIDIInptOutput::carriesBytesBothWays()
+{
+    QFETCH(QByteArray, toConsole);
+    QFETCH(QByteArray, fromConsole);
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    cLinkReader reader(link);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    QTRY_VERIFY(link.IsConnected());
+
+    link.Write(toConsole);
+    peer->write(fromConsole);
+    QByteArray atConsole;
+    QTRY_COMPARE((atConsole += peer->readAll(), atConsole.size()), toConsole.size());
+    QCOMPARE(atConsole, toConsole);
+    QTRY_COMPARE(reader.Received.size(), fromConsole.size());
+    QCOMPARE(reader.Received, fromConsole);
+    for (int piece : qAsConst(reader.Pieces))
+        QVERIFY(piece <= cTCPMIDIInptOutput::kLargestRead);
+}
+
+void tst_TCPMIDIInptOutput::deliversALoneBurstWhole_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("3000 bytes, then silence") << 3000;
+    QTest::newRow("exactly one piece") << 1024;
+    QTest::newRow("one byte past a piece") << 1025;
+    QTest::newRow("200 kB, then silence") << 200000;
+}
+
+void tst_TCPMIDIInptOutput::deliversALoneBurstWhole()
+{
+    QFETCH(int, size);
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy ready(&link, &cMIDIInput::MIDIReadReady);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+
+    const QByteArray burst = Pattern(size);
+    peer->write(burst);
+    peer->flush();
+    // Nothing else is sent: every byte must come through without later traffic to wake the link.
+    QByteArray received;
+    QTRY_COMPARE_WITH_TIMEOUT((received += [&] {
+                                  QByteArray piece;
+                                  link.Read(piece);
+                                  return piece;
+                              }(),
+                               received.size()),
+                              size, 20000);
+    QCOMPARE(received, burst);
+    QVERIFY(ready.count() >= (size + cTCPMIDIInptOutput::kLargestRead - 1) / cTCPMIDIInptOutput::kLargestRead);
+    QCOMPARE(peer->state(), QAbstractSocket::ConnectedState);
+}
+
+void tst_TCPMIDIInptOutput::keepsBytesAndSignalsWhenThePeerCloses()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    QSignalSpy states(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    QTRY_VERIFY(link.IsConnected());
+
+    peer->write(QByteArray::fromHex("b00764b00800"));
+    peer->disconnectFromHost();
+    QTRY_COMPARE(link.GetStateString(), QString("Not Connected"));
+    QCOMPARE(Texts(states).last(), QString("Not Connected"));
+    QVERIFY(!link.IsConnected());
+    // What came before the close is still there to read.
+    QByteArray data;
+    link.Read(data);
+    QCOMPARE(data, QByteArray::fromHex("b00764b00800"));
+    // No retry of its own: the link stays down until the owner connects again.
+    QTest::qWait(50);
+    QVERIFY(!mServer->hasPendingConnections());
+    link.Write(QByteArray::fromHex("903c7f"));
+}
+
+void tst_TCPMIDIInptOutput::signalsNotConnectedWhenThePeerResets()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    cLinkReader reader(link);
+    QSignalSpy states(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    QTRY_VERIFY(link.IsConnected());
+    peer->write(QByteArray::fromHex("903c7f"));
+    QTRY_COMPARE(reader.Received, QByteArray::fromHex("903c7f"));
+
+    // A zero linger time turns the close into a reset.
+    struct linger hard = {1, 0};
+    QCOMPARE(::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
+    peer->abort();
+    QTRY_COMPARE(Texts(states).last(), QString("Not Connected"));
+    QVERIFY(!link.IsConnected());
+    link.Write(QByteArray::fromHex("903c00"));
+    link.Disconnect();
+    QCOMPARE(Texts(states).last(), QString("Not Connected"));
+}
+
+void tst_TCPMIDIInptOutput::signalsNotConnectedWhenNobodyListens()
+{
+    const quint16 port = mServer->serverPort();
+    mServer->close();
+    cTCPMIDIInptOutput link(nullptr, port);
+    QSignalSpy states(&link, &cTCPMIDIInptOutput::StateStringChanged);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_COMPARE(Texts(states).value(states.count() - 1), QString("Not Connected"));
+    QStringList texts = Texts(states);
+    QVERIFY2(texts.contains("Connecting..."), qPrintable(texts.join(", ")));
+    QVERIFY(!texts.contains("Connected"));
+    QVERIFY(!link.IsConnected());
+}
+
+void tst_TCPMIDIInptOutput::survivesADisconnectFromItsOwnListener()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    int announced = 0;
+    connect(&link, &cMIDIInput::MIDIReadReady, this, [&] {
+        ++announced;
+        link.Disconnect();
+    });
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    peer->write(Pattern(5000));
+    QTRY_COMPARE(announced, 1);
+    QCOMPARE(link.GetStateString(), QString("Not Connected"));
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+    // The socket's deferred deletion has run and nothing else arrives.
+    QTest::qWait(20);
+    QCOMPARE(announced, 1);
+    QVERIFY(link.findChildren<QTcpSocket*>().isEmpty());
+}
+
+void tst_TCPMIDIInptOutput::reconnectsFromAStateListener()
+{
+    cTCPMIDIInptOutput link(nullptr, mServer->serverPort());
+    bool reconnectOnce = false;
+    connect(&link, &cTCPMIDIInptOutput::StateStringChanged, this, [&](const QString& State) {
+        if (reconnectOnce && State == "Not Connected")
+        {
+            reconnectOnce = false;
+            link.ConnectToHost(QHostAddress::LocalHost);
+        }
+    });
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> first(Accept());
+    QVERIFY(first);
+    QTRY_VERIFY(link.IsConnected());
+
+    reconnectOnce = true;
+    first->disconnectFromHost();
+    QScopedPointer<QTcpSocket> second(Accept());
+    QVERIFY(second);
+    QTRY_VERIFY(link.IsConnected());
+    link.Write(QByteArray::fromHex("b00764"));
+    QByteArray received;
+    QTRY_COMPARE((received += second->readAll(), received), QByteArray::fromHex("b00764"));
+    QTRY_COMPARE(link.findChildren<QTcpSocket*>().size(), 1);
+}
+
+void tst_TCPMIDIInptOutput::destructionSignalsNotConnected()
+{
+    QPointer<cTCPMIDIInptOutput> link = new cTCPMIDIInptOutput(nullptr, mServer->serverPort());
+    QStringList texts;
+    connect(link.data(), &cTCPMIDIInptOutput::StateStringChanged, this,
+            [&](const QString& State) { texts.append(State); });
+    link->ConnectToHost(QHostAddress::LocalHost);
+    QScopedPointer<QTcpSocket> peer(Accept());
+    QVERIFY(peer);
+    QTRY_VERIFY(link->IsConnected());
+    texts.clear();
+    delete link.data();
+    QVERIFY(!texts.isEmpty());
+    QCOMPARE(texts.last(), QString("Not Connected"));
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+}
+
+QTEST_GUILESS_MAIN(tst_TCPMIDIInptOutput)
+#include "tst_TCPMIDIInptOutput.moc"

@@ -1,0 +1,31 @@
+#pragma once
+// Cuts the byte stream that the simulator receives into whole MIDI messages, so each can be printed
+// as one line. Owned by the simulator, one per connection; main thread only.
+
+#include <QByteArray>
+#include <functional>
+
+class cMidiMessageSplitter
+{
+public:
+    // Called once per message: a channel message with its status written out (also when it came
+    // with running status), a system message, an exclusive message with its end byte, a real-time
+    // byte, or a lone byte that belongs to no message.
+    using tMessageSink = std::function<void(const QByteArray& Message)>;
+
+    explicit cMidiMessageSplitter(tMessageSink Sink);
+
+    void Feed(const QByteArray& Bytes);
+    // Hands over an unfinished message (the connection ended in its middle).
+    void Flush();
+
+private:
+    void FeedByte(quint8 Byte);
+    void Emit();
+
+    tMessageSink mSink;
+    QByteArray mMessage;
+    quint8 mRunningStatus = 0;
+    int mDataWanted = 0;
+    bool mInExclusive = false;
+};
