@@ -176,6 +176,7 @@ void BM_EngineConsoleToDaw(benchmark::State& State)
     State.SetItemsProcessed(State.iterations() * messages);
     State.SetBytesProcessed(State.iterations() * static_cast<int64_t>(Traffic().size()));
     State.counters["written_per_pass"] = static_cast<double>(engine.Written()) / static_cast<double>(State.iterations());
+    State.counters["messages_per_pass"] = static_cast<double>(messages);
 }
 BENCHMARK(BM_EngineConsoleToDaw)->Arg(32)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
 
