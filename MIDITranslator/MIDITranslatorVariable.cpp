@@ -106,6 +106,11 @@ const QList<sVariableValue>& cMIDITranslatorVariable::GetValues() const
     return mValues;
 }
 
+int cMIDITranslatorVariable::GetIndex() const
+{
+    return mIndex;
+}
+
 uint8_t cMIDITranslatorVariable::GetValue() const
 {
     if (mIndex >= 0 && mIndex < mValues.size())

@@ -30,6 +30,8 @@ public:
     QString GetName() const;
     QString GetVariableName() const;
     const QList<sVariableValue>& GetValues() const;
+    // Index of the current entry in GetValues(); 0 when the list is empty.
+    int GetIndex() const;
 
     // The value of the current entry. A variable is never outside its list: when the default is
     // not among the values the first entry is current; a variable without any entry gives its
