@@ -115,6 +115,7 @@ private slots:
     void setIdAlsoSetsTheTriggerId();
     void copiesKeepTheirConfigurationAndPattern();
     void loadsWithoutConfiguration();
+    void unvalidatedStringsStillGiveOneBytePerToken();
 };
 
 void tst_MIDITranslatorRule::init()
@@ -571,6 +572,21 @@ void tst_MIDITranslatorRule::loadsWithoutConfiguration()
     QCOMPARE(capture.Messages(), QStringList{"Invalid incoming midi string for rule \"test rule\""});
     // A null "ok" pointer is tolerated.
     cMIDITranslatorRule::FromJson(RuleJson("v", "v"), nullptr, nullptr);
+}
+
+void tst_MIDITranslatorRule::unvalidatedStringsStillGiveOneBytePerToken()
+{
+    // The setters take strings that no validation has seen; a token still stands for one byte.
+    cMIDITranslatorRule rule(&mSource);
+    rule.SetIncomingMidi("903C v* +");
+    QCOMPARE(Pattern(*rule.GetMatchTrigger()), QString("90 ?? ??"));
+    cLogCapture capture;
+    rule.SetOutgoingMidi("B07 w");
+    QCOMPARE(capture.Messages(), QStringList{"Could not find variable \"w\" in incoming MIDI"});
+    // w falls back to token 0, which holds more than one unit: 0, then its high nibble.
+    std::vector<uint8_t> out;
+    rule.BuildOutgoingMessage(out, Bytes("90 41 42"));
+    QCOMPARE(Hex(out), QString("B0 09"));
 }
 
 QTEST_GUILESS_MAIN(tst_MIDITranslatorRule)
