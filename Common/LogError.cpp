@@ -23,13 +23,17 @@ void LogError(const char* SourceFile, int Line, const char* Format, ...)
 {
     std::lock_guard<std::mutex> lock(LogMutex());
 
-    va_list args;
-    va_start(args, Format);
-    // vsnprintf never writes past the buffer and always terminates it: long messages are cut.
-    const int written = std::vsnprintf(gMessage, sizeof gMessage, Format ? Format : "", args);
-    va_end(args);
-    if (written < 0)
-        gMessage[0] = '\0';
+    gMessage[0] = '\0';
+    if (Format)
+    {
+        va_list args;
+        va_start(args, Format);
+        // vsnprintf never writes past the buffer and always terminates it: long messages are cut.
+        const int written = std::vsnprintf(gMessage, sizeof gMessage, Format, args);
+        va_end(args);
+        if (written < 0)
+            gMessage[0] = '\0';
+    }
 
     const int length = std::snprintf(gLine, sizeof gLine, "ERROR: %s\t(%s:%d)\n", gMessage, SourceFile ? SourceFile : "?", Line);
     if (length >= static_cast<int>(sizeof gLine))
