@@ -3,6 +3,8 @@
 // byte, rule JSON, a zero byte, the byte stream. Any crash, sanitizer report or outgoing message
 // whose length differs from the number of outgoing tokens is a failure.
 
+#include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
+#include "Common/MIDI/MIDIMatch/MIDIMatchTriggerListener.h"
 #include "MIDITranslator/MIDITranslatorRule.h"
 #include "MIDITranslator/MIDITranslatorVariable.h"
 #include "MIDITranslator/MIDITranslatorVariableSource.h"
@@ -79,6 +81,31 @@ bool Matches(const sMIDIMatchTrigger& Trigger, const uint8_t* Bytes)
     return true;
 }
 
+// Fires the rule from a real match tree, as the configuration does, and checks every firing.
+class cHarnessFiring : public cMIDIMatchTriggerListener
+{
+public:
+    cHarnessFiring(const cMIDITranslatorRule& Rule, size_t OutgoingTokens)
+        : mRule(Rule), mOutgoingTokens(OutgoingTokens)
+    {
+    }
+    void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override
+    {
+        Check(Id == mRule.GetId());
+        Check(Message.size() * 2 == mRule.GetMatchTrigger()->nibbles.size());
+        mOut.clear();
+        mRule.BuildOutgoingMessage(mOut, Message);
+        Check(mOut.size() == mOutgoingTokens);
+        ++mFirings;
+    }
+    size_t mFirings = 0;
+
+private:
+    const cMIDITranslatorRule& mRule;
+    size_t mOutgoingTokens;
+    std::vector<uint8_t> mOut;
+};
+
 void ExerciseRule(const cMIDITranslatorRule& Rule, const std::vector<uint8_t>& Stream)
 {
     const size_t outgoingTokens = static_cast<size_t>(cMIDITranslatorRule::SplitMidi(Rule.GetOutgoingMidi()).size());
@@ -91,18 +118,29 @@ void ExerciseRule(const cMIDITranslatorRule& Rule, const std::vector<uint8_t>& S
 
     const size_t patternBytes = trigger.nibbles.size() / 2;
     std::vector<uint8_t> out;
+    size_t occurrences = 0;
     if (patternBytes > 0)
     {
         for (size_t start = 0; start + patternBytes <= Stream.size(); ++start)
         {
             if (!Matches(trigger, Stream.data() + start))
                 continue;
+            ++occurrences;
             const std::vector<uint8_t> matched(Stream.begin() + start, Stream.begin() + start + patternBytes);
             out.clear();
             Rule.BuildOutgoingMessage(out, matched);
             Check(out.size() == outgoingTokens);
         }
     }
+
+    cHarnessFiring firing(Rule, outgoingTokens);
+    cMIDIMatchManager manager(&firing);
+    manager.AddTrigger(trigger);
+    for (uint8_t byte : Stream)
+        manager.ProcessByte(byte);
+    // Overlapping occurrences may be reported once, but never more often than they occur.
+    Check(firing.mFirings <= occurrences);
+    Check((occurrences == 0) == (firing.mFirings == 0));
     // A message of any length, shorter than the pattern too, must still give one byte per token.
     out.assign(3, 0xF8);
     Rule.BuildOutgoingMessage(out, Stream);
