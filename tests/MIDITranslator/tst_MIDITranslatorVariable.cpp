@@ -37,7 +37,6 @@ private slots:
     void variableWithoutEntriesKeepsItsDefault();
     void setValueSelectsTheFirstOfDuplicateEntries();
     void setValueWithUnlistedValueKeepsTheCurrentEntry();
-    void copiesAreIndependent();
 };
 
 void tst_MIDITranslatorVariable::acceptsAWellFormedVariable()
@@ -221,19 +220,6 @@ void tst_MIDITranslatorVariable::setValueWithUnlistedValueKeepsTheCurrentEntry()
     QCOMPARE(capture.Messages(), QStringList{"Invalid value: 200"});
     QCOMPARE(variable.GetValue(), uint8_t(1));
     QCOMPARE(variable.GetIndex(), 1);
-}
-
-void tst_MIDITranslatorVariable::copiesAreIndependent()
-{
-    bool ok = false;
-    cMIDITranslatorVariable original = cMIDITranslatorVariable::FromJson(Json(kChannel), &ok);
-    QVERIFY(ok);
-    cMIDITranslatorVariable copy = original;
-    copy.SetValue(0);
-    QCOMPARE(original.GetValue(), uint8_t(2));
-    QCOMPARE(copy.GetValue(), uint8_t(0));
-    original = copy;
-    QCOMPARE(original.GetValue(), uint8_t(0));
 }
 
 QTEST_GUILESS_MAIN(tst_MIDITranslatorVariable)
