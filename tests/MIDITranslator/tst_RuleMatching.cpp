@@ -1,0 +1,227 @@
+#include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
+#include "Common/MIDI/MIDIMatch/MIDIMatchTriggerListener.h"
+#include "MIDITranslator/MIDITranslatorRule.h"
+#include "tests/support/ConsoleTraffic.h"
+#include "tests/support/FakeVariableSource.h"
+#include "tests/support/LogCapture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+std::vector<uint8_t> Bytes(const QString& Hex)
+{
+    const QByteArray bytes = QByteArray::fromHex(Hex.toLatin1());
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+QString Hex(const std::vector<uint8_t>& Bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(Bytes.data()), int(Bytes.size())).toHex(' ').toUpper();
+}
+
+// Rules loaded from JSON and fired by a real match tree the way the translator configuration does
+// it: identifiers in order of the accepted rules, the matched bytes turned into outgoing bytes at
+// once. Records what each firing sent, as "id: bytes".
+class cRuleFiring : public cMIDIMatchTriggerListener
+{
+public:
+    explicit cRuleFiring(cFakeVariableSource* Variables) : mVariables(Variables) {}
+
+    void LoadRules(const QString& JsonArray)
+    {
+        mRules.clear();
+        for (const QJsonValue& value : QJsonDocument::fromJson(JsonArray.toUtf8()).array())
+        {
+            bool ok = false;
+            cMIDITranslatorRule rule = cMIDITranslatorRule::FromJson(value.toObject(), mVariables, &ok);
+            if (!ok)
+                continue;
+            rule.SetId(mRules.size());
+            mRules.append(rule);
+        }
+        RegisterRules();
+    }
+
+    // What the configuration does after a variable changes: new patterns in a new tree.
+    void RebuildPatterns()
+    {
+        for (cMIDITranslatorRule& rule : mRules)
+            rule.BuildMatchPattern();
+        RegisterRules();
+    }
+
+    void Feed(const std::vector<uint8_t>& Stream)
+    {
+        for (uint8_t byte : Stream)
+            mManager->ProcessByte(byte);
+    }
+
+    void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override
+    {
+        QVERIFY(Id >= 0 && Id < mRules.size());
+        std::vector<uint8_t> out;
+        mRules.at(Id).BuildOutgoingMessage(out, Message);
+        mSent << QString("%1: %2").arg(Id).arg(Hex(out));
+    }
+
+    QStringList mSent;
+    QList<cMIDITranslatorRule> mRules;
+
+private:
+    void RegisterRules()
+    {
+        mManager = std::make_unique<cMIDIMatchManager>(this);
+        for (const cMIDITranslatorRule& rule : mRules)
+            mManager->AddTrigger(*rule.GetMatchTrigger());
+    }
+
+    cFakeVariableSource* mVariables;
+    std::unique_ptr<cMIDIMatchManager> mManager;
+};
+
+QString Rule(const QString& Name, const QString& Incoming, const QString& Outgoing)
+{
+    return QString(R"({"name": "%1", "incoming": {"midi": "%2", "ports": ["Mixer In"]},
+                       "outgoing": {"midi": "%3", "ports": ["DAW Out"]}})")
+        .arg(Name, Incoming, Outgoing);
+}
+} // namespace
+
+class tst_RuleMatching : public QObject
+{
+    Q_OBJECT
+
+private:
+    cFakeVariableSource mVariables;
+
+private slots:
+    void init();
+    void translatesMatchedMessagesOnTheirChannelOnly();
+    void messageSplitAcrossReadsFiresOnce();
+    void readsGlobalsAtFiringTime();
+    void matchesTheNewChannelAfterPatternsAreRebuilt();
+    void refusedRuleTakesNoIdentifier();
+    void identicalPatternsFireInFileOrder();
+    void capturesWholeBytesAndNibbles();
+    void translatesEveryNoteOfRealisticTraffic();
+};
+
+void tst_RuleMatching::init()
+{
+    mVariables.Clear();
+    mVariables.AddVariable("n", 0x02, "MIDI Channel");
+    mVariables.AddVariable("g", 0x10, "Bank");
+}
+
+void tst_RuleMatching::translatesMatchedMessagesOnTheirChannelOnly()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Volume", "B*n 07 v", "E*n 00 v") + "]");
+    firing.Feed(Bytes("B2 07 40  B3 07 41  B2 08 42  F8  B2 07 7F  90 3C 7F"));
+    QCOMPARE(firing.mSent, (QStringList{"0: E2 00 40", "0: E2 00 7F"}));
+}
+
+void tst_RuleMatching::messageSplitAcrossReadsFiresOnce()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Volume", "B*n 07 v", "E*n 00 v") + "]");
+    firing.Feed(Bytes("B2"));
+    firing.Feed(Bytes("07"));
+    QCOMPARE(firing.mSent, QStringList());
+    firing.Feed(Bytes("55 B2 07"));
+    firing.Feed(Bytes("56"));
+    QCOMPARE(firing.mSent, (QStringList{"0: E2 00 55", "0: E2 00 56"}));
+}
+
+void tst_RuleMatching::readsGlobalsAtFiringTime()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Bank select", "C0 v", "B0 *g v") + "]");
+    firing.Feed(Bytes("C0 05"));
+    QVERIFY(mVariables.SetVariableValue("g", 0x20));
+    // No rebuild: the outgoing side reads the variable when the rule fires.
+    firing.Feed(Bytes("C0 06"));
+    QCOMPARE(firing.mSent, (QStringList{"0: B0 10 05", "0: B0 20 06"}));
+}
+
+void tst_RuleMatching::matchesTheNewChannelAfterPatternsAreRebuilt()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Volume", "B*n 07 v", "E*n 00 v") + "]");
+    QVERIFY(mVariables.SetVariableValue("n", 5));
+    // The incoming pattern keeps channel 2 until it is rebuilt; the outgoing side already says 5.
+    firing.Feed(Bytes("B2 07 10  B5 07 11"));
+    QCOMPARE(firing.mSent, QStringList{"0: E5 00 10"});
+    firing.mSent.clear();
+    firing.RebuildPatterns();
+    firing.Feed(Bytes("B2 07 10  B5 07 11"));
+    QCOMPARE(firing.mSent, QStringList{"0: E5 00 11"});
+}
+
+void tst_RuleMatching::refusedRuleTakesNoIdentifier()
+{
+    cLogCapture capture;
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Mute", "90 k 7F", "90 k 00") + R"(, {"incoming": {}}, )" +
+                     Rule("Pan", "B0 0A v", "B0 0B v") + "]");
+    QCOMPARE(capture.Messages(), QStringList{"No \"name\" string for rule"});
+    QCOMPARE(firing.mRules.size(), 2);
+    firing.Feed(Bytes("B0 0A 33  90 10 7F"));
+    QCOMPARE(firing.mSent, (QStringList{"1: B0 0B 33", "0: 90 10 00"}));
+}
+
+void tst_RuleMatching::identicalPatternsFireInFileOrder()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("To DAW", "B0 07 v", "B1 07 v") + "," + Rule("To lamp", "B0 07 v", "90 v 7F") + "]");
+    firing.Feed(Bytes("B0 07 21"));
+    QCOMPARE(firing.mSent, (QStringList{"0: B1 07 21", "1: 90 21 7F"}));
+}
+
+void tst_RuleMatching::capturesWholeBytesAndNibbles()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Note off", "9v k 7F", "8v k 00") + "," + Rule("Swap", "A0 v k", "A0 kv") + "," +
+                     Rule("Global nibble", "*gA", "*gA") + "]");
+    firing.Feed(Bytes("93 45 7F  A0 12 34  1A"));
+    QCOMPARE(firing.mSent, (QStringList{"0: 83 45 00", "1: A0 42", "2: 0A"}));
+}
+
+void tst_RuleMatching::translatesEveryNoteOfRealisticTraffic()
+{
+    cRuleFiring firing(&mVariables);
+    firing.LoadRules("[" + Rule("Button", "9v k 7F", "8v k 00") + "]");
+    const std::vector<uint8_t> traffic = MakeConsoleTraffic(200000, 7);
+
+    // Note-on messages of the generated traffic are never interrupted, and data bytes stay below
+    // 0x80, so a plain scan finds exactly the messages the rule must translate.
+    QStringList expected;
+    for (size_t index = 0; index + 2 < traffic.size(); ++index)
+    {
+        if ((traffic[index] >> 4) == 0x9 && traffic[index + 2] == 0x7F)
+            expected << "0: " + Hex({uint8_t(0x80 | (traffic[index] & 0x0F)), traffic[index + 1], 0x00});
+    }
+    QVERIFY(expected.size() > 1000);
+
+    // Delivered in uneven reads, as a port would.
+    size_t position = 0;
+    size_t read = 1;
+    while (position < traffic.size())
+    {
+        const size_t length = std::min(read, traffic.size() - position);
+        firing.Feed(std::vector<uint8_t>(traffic.begin() + position, traffic.begin() + position + length));
+        position += length;
+        read = read % 97 + 13;
+    }
+    QCOMPARE(firing.mSent.size(), expected.size());
+    QCOMPARE(firing.mSent, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_RuleMatching)
+#include "tst_RuleMatching.moc"
