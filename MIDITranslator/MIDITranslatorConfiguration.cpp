@@ -1,13 +1,12 @@
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 
+#include "Common/JsonFile.h"
 #include "Common/LogError.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "MIDITranslator/MIDIInputMatcher.h"
 
-#include <QFile>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QJsonValue>
 
 #include <cstring>
@@ -36,19 +35,7 @@ cMIDITranslatorConfiguration::~cMIDITranslatorConfiguration()
 
 QJsonDocument cMIDITranslatorConfiguration::ReadJsonFile(const QString& Path)
 {
-    QFile file(Path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-    {
-        LOG_ERROR("Could not open file: %s", Path.toLocal8Bit().constData());
-        return QJsonDocument();
-    }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError)
-        LOG_ERROR("Json Parse Error: %s for file %s", error.errorString().toLocal8Bit().constData(), Path.toLocal8Bit().constData());
-    else if (document.isNull())
-        LOG_ERROR("Json Document is Null");
-    return document;
+    return ::ReadJsonFile(Path, __FILE__, __LINE__);
 }
 
 void cMIDITranslatorConfiguration::LoadFile(const QString& Path)

@@ -1,30 +1,17 @@
 #include "MIDITranslator/MixerDawMap.h"
 
+#include "Common/JsonFile.h"
 #include "Common/LogError.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 
 QJsonDocument cMixerDawMap::ReadJsonFile(const QString& Path)
 {
-    QFile file(Path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-    {
-        LOG_ERROR("Could not open file: %s", Path.toLocal8Bit().constData());
-        return QJsonDocument();
-    }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError)
-        LOG_ERROR("Json Parse Error: %s for file %s", error.errorString().toLocal8Bit().constData(), Path.toLocal8Bit().constData());
-    else if (document.isNull())
-        LOG_ERROR("Json Document is Null");
-    return document;
+    return ::ReadJsonFile(Path, __FILE__, __LINE__);
 }
 
 void cMixerDawMap::Load(const QString& Path)
