@@ -6,25 +6,6 @@
 
 namespace
 {
-constexpr int kManualPolls = 24 * 3600 * 1000;
-
-sUnit MakeUnit(const QString& Name, const QString& FindString)
-{
-    sUnit unit;
-    unit.Address = QHostAddress("127.0.0.1");
-    unit.Name = Name;
-    unit.FindString = FindString;
-    return unit;
-}
-
-QList<sUnit> Units(const QSignalSpy& Spy)
-{
-    QList<sUnit> units;
-    for (const QList<QVariant>& arguments : Spy)
-        units.append(qvariant_cast<sUnit>(arguments.value(0)));
-    return units;
-}
-
 QStringList Describe(const QList<sUnit>& Units)
 {
     QStringList texts;
@@ -62,7 +43,7 @@ void tst_MultiUnitFinder::addsOneFinderPerText()
 {
     cLoopbackConsole console;
     cMultiUnitFinder multi(nullptr, console.Address(), console.Port(), kManualPolls);
-    for (const QString& text : {"NY Find", "NY Find", "ny find", ""})
+    for (const char* text : {"NY Find", "NY Find", "ny find", ""})
         multi.AddFinder(text);
     QCOMPARE(multi.GetFinderCount(), 3);
     QCOMPARE(multi.findChildren<cUnitFinder*>().size(), 3);

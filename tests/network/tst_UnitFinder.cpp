@@ -7,27 +7,7 @@
 
 namespace
 {
-// Long enough that the finder's own timer never fires during a test: the test polls by hand.
-constexpr int kManualPolls = 24 * 3600 * 1000;
 const QString kFind = QStringLiteral("NY Find");
-
-sUnit MakeUnit(const QString& Name, const QString& Address = QStringLiteral("127.0.0.1"),
-               const QString& FindString = kFind)
-{
-    sUnit unit;
-    unit.Address = QHostAddress(Address);
-    unit.Name = Name;
-    unit.FindString = FindString;
-    return unit;
-}
-
-QList<sUnit> Units(const QSignalSpy& Spy)
-{
-    QList<sUnit> units;
-    for (const QList<QVariant>& arguments : Spy)
-        units.append(qvariant_cast<sUnit>(arguments.value(0)));
-    return units;
-}
 
 QStringList Names(const QSignalSpy& Spy)
 {
