@@ -87,8 +87,6 @@ private slots:
 
     void validatesIncomingTokens_data();
     void validatesIncomingTokens();
-    void validatesOutgoingTokens_data();
-    void validatesOutgoingTokens();
     void buildsMatchPatterns_data();
     void buildsMatchPatterns();
     void buildsTemplatesAndOutgoingBytes_data();
@@ -161,30 +159,6 @@ void tst_MIDITranslatorRule::validatesIncomingTokens()
         QCOMPARE(found, captures);
 }
 
-void tst_MIDITranslatorRule::validatesOutgoingTokens_data()
-{
-    QTest::addColumn<QString>("midi");
-    QTest::addColumn<QStringList>("captures");
-    QTest::addColumn<bool>("valid");
-
-    QTest::newRow("known captures, either case, repeated") << "8v k V" << QStringList{"v", "k"} << true;
-    QTest::newRow("capture absent from incoming") << "B0 07 w" << QStringList{"v"} << false;
-    QTest::newRow("globals") << "E*n *g*h *v" << QStringList{} << true;
-    QTest::newRow("unknown global") << "*m" << QStringList{"m"} << false;
-    QTest::newRow("single hex digit") << "7" << QStringList{} << true;
-    QTest::newRow("three units") << "B0v" << QStringList{"v"} << false;
-}
-
-void tst_MIDITranslatorRule::validatesOutgoingTokens()
-{
-    QFETCH(QString, midi);
-    QFETCH(QStringList, captures);
-    QFETCH(bool, valid);
-    QCOMPARE(cMIDITranslatorRule::ValidateOutgoingMidi(cMIDITranslatorRule::SplitMidi(midi), &mSource.GetVariables(),
-                                                       captures),
-             valid);
-}
-
 void tst_MIDITranslatorRule::buildsMatchPatterns_data()
 {
     QTest::addColumn<QString>("incoming");
@@ -229,7 +203,8 @@ void tst_MIDITranslatorRule::buildsTemplatesAndOutgoingBytes_data()
     row("note on to note off", "9v k 7F", "8v k 00", "8,c1 c2,c3 0,0", "93 45 7F", "83 45 00");
     row("nibble capture alone gets a zero high nibble", "9v k", "v", "0,c1", "93 45", "03");
     row("capture in a high nibble", "B0 v7", "v", "0,c2", "B0 57", "05");
-    row("whole-byte captures as nibbles give their low nibbles", "v k", "kv", "c3,c1", "12 34", "42");
+    row("whole-byte captures as nibbles give their low nibbles, reused", "v k", "kv v", "c3,c1 c0,c1", "12 34",
+        "42 12");
     row("capture in the other case", "B0 V", "v", "c2,c3", "B0 33", "33");
     row("same letter as global and capture", "*vv", "v", "0,c1", "3C", "0C");
     row("global of the same letter is skipped", "*v 0v", "v", "0,c3", "35 0C", "0C");
@@ -359,6 +334,12 @@ void tst_MIDITranslatorRule::rejectsRulesWithTheFirstFaultNamed_data()
                                             << R"(No outgoing "midi" string for rule "Fader")";
     QTest::newRow("outgoing capture absent from incoming, ports missing")
         << R"({"name": "Fader", )" + in + R"(, "outgoing": {"midi": "B0 07 w"}})"
+        << R"(Invalid outgoing midi string for rule "Fader")";
+    QTest::newRow("outgoing global unknown")
+        << R"({"name": "Fader", )" + in + R"(, "outgoing": {"midi": "*m", "ports": []}})"
+        << R"(Invalid outgoing midi string for rule "Fader")";
+    QTest::newRow("outgoing token of three units")
+        << R"({"name": "Fader", )" + in + R"(, "outgoing": {"midi": "B0v", "ports": []}})"
         << R"(Invalid outgoing midi string for rule "Fader")";
     QTest::newRow("outgoing ports an object")
         << R"({"name": "Fader", )" + in + R"(, "outgoing": {"midi": "v", "ports": {}}})"
