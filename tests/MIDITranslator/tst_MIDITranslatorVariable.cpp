@@ -17,8 +17,14 @@ QJsonObject Json(const char* Text)
     return document.object();
 }
 
-const char* kChannel = R"({"name": "MIDI Channel", "variable_name": "n", "default": 2,
-    "values": [{"value": 0, "name": "1"}, {"value": 1, "name": "2"}, {"value": 2, "name": "3"}]})";
+// "44=forty-four 7=seven": every entry kept, in order.
+QString Entries(const cMIDITranslatorVariable& Variable)
+{
+    QStringList entries;
+    for (const sVariableValue& entry : Variable.GetValues())
+        entries << QString("%1=%2").arg(entry.value).arg(entry.name);
+    return entries.join(' ');
+}
 } // namespace
 
 class tst_MIDITranslatorVariable : public QObject
@@ -26,34 +32,13 @@ class tst_MIDITranslatorVariable : public QObject
     Q_OBJECT
 
 private slots:
-    void acceptsAWellFormedVariable();
     void rejectsObjectsWithTheFirstFaultNamed_data();
     void rejectsObjectsWithTheFirstFaultNamed();
     void convertsJsonNumbersToBytes_data();
     void convertsJsonNumbersToBytes();
-    void skipsMalformedValueEntriesQuietly();
-    void defaultIsRoundedBeforeItIsLookedUp();
-    void defaultNotAmongValuesSelectsTheFirstEntry();
-    void variableWithoutEntriesKeepsItsDefault();
-    void setValueSelectsTheFirstOfDuplicateEntries();
-    void setValueWithUnlistedValueKeepsTheCurrentEntry();
+    void selectsTheEntryOfTheDefaultAndOfEachNewValue_data();
+    void selectsTheEntryOfTheDefaultAndOfEachNewValue();
 };
-
-void tst_MIDITranslatorVariable::acceptsAWellFormedVariable()
-{
-    cLogCapture capture;
-    bool ok = false;
-    const cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(Json(kChannel), &ok);
-    QVERIFY(ok);
-    QCOMPARE(variable.GetName(), QString("MIDI Channel"));
-    QCOMPARE(variable.GetVariableName(), QString("n"));
-    QCOMPARE(variable.GetValue(), uint8_t(2));
-    QCOMPARE(variable.GetIndex(), 2);
-    QCOMPARE(variable.GetValues().size(), 3);
-    QCOMPARE(variable.GetValues().at(1).name, QString("2"));
-    QCOMPARE(variable.GetValues().at(1).value, uint8_t(1));
-    QCOMPARE(capture.Lines(), QStringList());
-}
 
 void tst_MIDITranslatorVariable::rejectsObjectsWithTheFirstFaultNamed_data()
 {
@@ -105,13 +90,10 @@ void tst_MIDITranslatorVariable::convertsJsonNumbersToBytes_data()
 
     QTest::newRow("half rounds up") << 1.5 << 2;
     QTest::newRow("below half rounds down") << 0.4 << 0;
-    QTest::newRow("whole number") << 127.0 << 127;
     QTest::newRow("above a byte keeps the low bits") << 300.0 << 44;
     QTest::newRow("255.5 wraps to 0") << 255.5 << 0;
     QTest::newRow("small negative truncates toward zero") << -0.7 << 0;
-    QTest::newRow("minus one plus half truncates to zero") << -1.0 << 0;
     QTest::newRow("minus two is 255") << -2.0 << 255;
-    QTest::newRow("minus 1.5 plus half is minus one") << -1.5 << 255;
     QTest::newRow("largest 32-bit integer") << 2147483647.0 << 255;
     QTest::newRow("beyond 32 bits keeps the low bits") << 4294967297.0 << 1;
     QTest::newRow("far beyond any integer type") << 1e300 << 0;
@@ -126,100 +108,73 @@ void tst_MIDITranslatorVariable::convertsJsonNumbersToBytes()
     QCOMPARE(int(cMIDITranslatorVariable::ByteFromJsonNumber(number)), byte);
 }
 
-void tst_MIDITranslatorVariable::skipsMalformedValueEntriesQuietly()
+void tst_MIDITranslatorVariable::selectsTheEntryOfTheDefaultAndOfEachNewValue_data()
 {
-    cLogCapture capture;
-    bool ok = false;
-    const cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(
-        Json(R"({"name": "x", "variable_name": "v", "default": 300, "values": [
-            {"value": "1", "name": "one as a string"},
-            {"value": 44, "name": "forty-four"},
-            {"value": 5},
-            {"name": "no value"},
-            7,
-            "text",
-            [1, 2],
-            {"value": 6.6, "name": "seven"}]})"),
-        &ok);
-    QVERIFY(ok);
-    QCOMPARE(capture.Lines(), QStringList());
-    QCOMPARE(variable.GetValues().size(), 2);
-    QCOMPARE(variable.GetValues().at(0).name, QString("forty-four"));
-    QCOMPARE(variable.GetValues().at(1).value, uint8_t(7));
-    QCOMPARE(variable.GetValue(), uint8_t(44));
+    QTest::addColumn<QString>("defaultAndValues"); // the object's members after "name" and "variable_name"
+    QTest::addColumn<int>("setTo");                // SetValue after loading, or -1
+    QTest::addColumn<QString>("entries");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QStringList>("messages");
+
+    const QString channel = R"("values": [{"value": 0, "name": "1"}, {"value": 1, "name": "2"}, {"value": 2, "name": "3"}])";
+    const QString fourFive = R"("values": [{"value": 4, "name": "four"}, {"value": 5, "name": "five"}])";
+    const QString duplicates = R"("values": [{"value": 5, "name": "a"}, {"value": 7, "name": "b"},
+                                             {"value": 5, "name": "c"}, {"value": 7, "name": "d"}])";
+    const QString onlyMalformed = R"("values": [{"value": "1", "name": "one"}])";
+    QTest::newRow("default among the values") << R"("default": 2, )" + channel << -1 << "0=1 1=2 2=3" << 2 << 2
+                                              << QStringList{};
+    QTest::newRow("listed value selects its entry") << R"("default": 2, )" + channel << 1 << "0=1 1=2 2=3" << 1 << 1
+                                                    << QStringList{};
+    QTest::newRow("unlisted value keeps the current entry") << R"("default": 2, )" + channel << 200 << "0=1 1=2 2=3" << 2
+                                                            << 2 << QStringList{"Invalid value: 200"};
+    QTest::newRow("malformed entries skipped quietly, default rounded to a byte")
+        << R"("default": 300, "values": [{"value": "1", "name": "one as a string"}, {"value": 44, "name": "forty-four"},
+              {"value": 5}, {"name": "no value"}, 7, "text", [1, 2], {"value": 6.6, "name": "seven"}])"
+        << -1 << "44=forty-four 7=seven" << 0 << 44 << QStringList{};
+    QTest::newRow("default rounded before it is looked up")
+        << R"("default": 1.5, "values": [{"value": 1, "name": "one"}, {"value": 2, "name": "two"}])" << -1
+        << "1=one 2=two" << 1 << 2 << QStringList{};
+    // Chosen: a default missing from the list is logged and the first entry is used.
+    QTest::newRow("default not among values selects the first entry") << R"("default": 9, )" + fourFive << -1
+                                                                       << "4=four 5=five" << 0 << 4
+                                                                       << QStringList{"Invalid value: 9"};
+    QTest::newRow("then a listed value still selects its entry") << R"("default": 9, )" + fourFive << 5
+                                                                 << "4=four 5=five" << 1 << 5
+                                                                 << QStringList{"Invalid value: 9"};
+    QTest::newRow("duplicate values select the first entry, default") << R"("default": 7, )" + duplicates << -1
+                                                                      << "5=a 7=b 5=c 7=d" << 1 << 7 << QStringList{};
+    QTest::newRow("duplicate values select the first entry, new value") << R"("default": 7, )" + duplicates << 5
+                                                                        << "5=a 7=b 5=c 7=d" << 0 << 5 << QStringList{};
+    // Chosen: without entries the variable keeps its default byte, and no value can replace it.
+    QTest::newRow("no entries keeps the default") << R"("default": 300, )" + onlyMalformed << -1 << "" << 0 << 44
+                                                  << QStringList{"Invalid value: 44"};
+    QTest::newRow("no entries refuses any new value") << R"("default": 300, )" + onlyMalformed << 3 << "" << 0 << 44
+                                                      << QStringList{"Invalid value: 44", "Invalid value: 3"};
 }
 
-void tst_MIDITranslatorVariable::defaultIsRoundedBeforeItIsLookedUp()
+void tst_MIDITranslatorVariable::selectsTheEntryOfTheDefaultAndOfEachNewValue()
 {
-    bool ok = false;
-    const cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(
-        Json(R"({"name": "x", "variable_name": "v", "default": 1.5,
-                 "values": [{"value": 1, "name": "one"}, {"value": 2, "name": "two"}]})"),
-        &ok);
-    QVERIFY(ok);
-    QCOMPARE(variable.GetIndex(), 1);
-    QCOMPARE(variable.GetValue(), uint8_t(2));
-}
-
-void tst_MIDITranslatorVariable::defaultNotAmongValuesSelectsTheFirstEntry()
-{
+    QFETCH(QString, defaultAndValues);
+    QFETCH(int, setTo);
+    QFETCH(QString, entries);
+    QFETCH(int, index);
+    QFETCH(int, value);
+    QFETCH(QStringList, messages);
     cLogCapture capture;
     bool ok = false;
     cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(
-        Json(R"({"name": "x", "variable_name": "v", "default": 9,
-                 "values": [{"value": 4, "name": "four"}, {"value": 5, "name": "five"}]})"),
-        &ok);
+        Json(qPrintable(R"({"name": "MIDI Channel", "variable_name": "n", )" + defaultAndValues + "}")), &ok);
     QVERIFY(ok);
-    QCOMPARE(capture.Messages(), QStringList{"Invalid value: 9"});
-    QCOMPARE(variable.GetIndex(), 0);
-    QCOMPARE(variable.GetValue(), uint8_t(4));
-    variable.SetValue(5);
-    QCOMPARE(variable.GetValue(), uint8_t(5));
-}
-
-void tst_MIDITranslatorVariable::variableWithoutEntriesKeepsItsDefault()
-{
-    cLogCapture capture;
-    bool ok = false;
-    cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(
-        Json(R"({"name": "x", "variable_name": "v", "default": 300, "values": [{"value": "1", "name": "one"}]})"), &ok);
-    QVERIFY(ok);
-    QCOMPARE(capture.Messages(), QStringList{"Invalid value: 44"});
-    QVERIFY(variable.GetValues().isEmpty());
-    QCOMPARE(variable.GetValue(), uint8_t(44));
-
-    variable.SetValue(3);
-    QCOMPARE(capture.Messages().last(), QString("Invalid value: 3"));
-    QCOMPARE(variable.GetValue(), uint8_t(44));
-
-    QCOMPARE(cMIDITranslatorVariable().GetValue(), uint8_t(0));
-}
-
-void tst_MIDITranslatorVariable::setValueSelectsTheFirstOfDuplicateEntries()
-{
-    bool ok = false;
-    cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(
-        Json(R"({"name": "x", "variable_name": "v", "default": 7, "values": [
-            {"value": 5, "name": "a"}, {"value": 7, "name": "b"}, {"value": 5, "name": "c"}, {"value": 7, "name": "d"}]})"),
-        &ok);
-    QVERIFY(ok);
-    QCOMPARE(variable.GetIndex(), 1);
-    variable.SetValue(5);
-    QCOMPARE(variable.GetIndex(), 0);
-    QCOMPARE(variable.GetValue(), uint8_t(5));
-}
-
-void tst_MIDITranslatorVariable::setValueWithUnlistedValueKeepsTheCurrentEntry()
-{
-    bool ok = false;
-    cMIDITranslatorVariable variable = cMIDITranslatorVariable::FromJson(Json(kChannel), &ok);
-    QVERIFY(ok);
-    variable.SetValue(1);
-    cLogCapture capture;
-    variable.SetValue(200);
-    QCOMPARE(capture.Messages(), QStringList{"Invalid value: 200"});
-    QCOMPARE(variable.GetValue(), uint8_t(1));
-    QCOMPARE(variable.GetIndex(), 1);
+    QCOMPARE(variable.GetName(), QString("MIDI Channel"));
+    QCOMPARE(variable.GetVariableName(), QString("n"));
+    if (setTo >= 0)
+        variable.SetValue(uint8_t(setTo));
+    QCOMPARE(Entries(variable), entries);
+    if (!entries.isEmpty())
+        QCOMPARE(variable.GetIndex(), index);
+    QCOMPARE(int(variable.GetValue()), value);
+    QCOMPARE(capture.Messages(), messages);
 }
 
 QTEST_GUILESS_MAIN(tst_MIDITranslatorVariable)

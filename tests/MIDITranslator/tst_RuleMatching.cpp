@@ -102,13 +102,10 @@ private:
 
 private slots:
     void init();
-    void translatesMatchedMessagesOnTheirChannelOnly();
-    void messageSplitAcrossReadsFiresOnce();
+    void firesTheRulesOfTheMessagesInTheStream_data();
+    void firesTheRulesOfTheMessagesInTheStream();
     void readsGlobalsAtFiringTime();
     void matchesTheNewChannelAfterPatternsAreRebuilt();
-    void refusedRuleTakesNoIdentifier();
-    void identicalPatternsFireInFileOrder();
-    void capturesWholeBytesAndNibbles();
     void translatesEveryNoteOfRealisticTraffic();
 };
 
@@ -119,24 +116,46 @@ void tst_RuleMatching::init()
     mVariables.AddVariable("g", 0x10, "Bank");
 }
 
-void tst_RuleMatching::translatesMatchedMessagesOnTheirChannelOnly()
+void tst_RuleMatching::firesTheRulesOfTheMessagesInTheStream_data()
 {
-    cRuleFiring firing(&mVariables);
-    firing.LoadRules("[" + Rule("Volume", "B*n 07 v", "E*n 00 v") + "]");
-    firing.Feed(Bytes("B2 07 40  B3 07 41  B2 08 42  F8  B2 07 7F  90 3C 7F"));
-    QCOMPARE(firing.mSent, (QStringList{"0: E2 00 40", "0: E2 00 7F"}));
+    QTest::addColumn<QStringList>("rules");
+    QTest::addColumn<QStringList>("reads");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QStringList>("logged");
+
+    const QString volume = Rule("Volume", "B*n 07 v", "E*n 00 v");
+    QTest::newRow("matched messages on their channel only")
+        << QStringList{volume} << QStringList{"B2 07 40  B3 07 41  B2 08 42  F8  B2 07 7F  90 3C 7F"}
+        << QStringList{"0: E2 00 40", "0: E2 00 7F"} << QStringList{};
+    QTest::newRow("message split across reads fires once")
+        << QStringList{volume} << QStringList{"B2", "07", "55 B2 07", "56"}
+        << QStringList{"0: E2 00 55", "0: E2 00 56"} << QStringList{};
+    QTest::newRow("refused rule takes no identifier")
+        << QStringList{Rule("Mute", "90 k 7F", "90 k 00"), R"({"incoming": {}})", Rule("Pan", "B0 0A v", "B0 0B v")}
+        << QStringList{"B0 0A 33  90 10 7F"} << QStringList{"1: B0 0B 33", "0: 90 10 00"}
+        << QStringList{"No \"name\" string for rule"};
+    QTest::newRow("identical patterns fire in file order")
+        << QStringList{Rule("To DAW", "B0 07 v", "B1 07 v"), Rule("To lamp", "B0 07 v", "90 v 7F")}
+        << QStringList{"B0 07 21"} << QStringList{"0: B1 07 21", "1: 90 21 7F"} << QStringList{};
+    QTest::newRow("whole-byte and nibble captures")
+        << QStringList{Rule("Note off", "9v k 7F", "8v k 00"), Rule("Swap", "A0 v k", "A0 kv"),
+                       Rule("Global nibble", "*gA", "*gA")}
+        << QStringList{"93 45 7F  A0 12 34  1A"} << QStringList{"0: 83 45 00", "1: A0 42", "2: 0A"} << QStringList{};
 }
 
-void tst_RuleMatching::messageSplitAcrossReadsFiresOnce()
+void tst_RuleMatching::firesTheRulesOfTheMessagesInTheStream()
 {
+    QFETCH(QStringList, rules);
+    QFETCH(QStringList, reads);
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, logged);
+    cLogCapture capture;
     cRuleFiring firing(&mVariables);
-    firing.LoadRules("[" + Rule("Volume", "B*n 07 v", "E*n 00 v") + "]");
-    firing.Feed(Bytes("B2"));
-    firing.Feed(Bytes("07"));
-    QCOMPARE(firing.mSent, QStringList());
-    firing.Feed(Bytes("55 B2 07"));
-    firing.Feed(Bytes("56"));
-    QCOMPARE(firing.mSent, (QStringList{"0: E2 00 55", "0: E2 00 56"}));
+    firing.LoadRules("[" + rules.join(',') + "]");
+    for (const QString& read : reads)
+        firing.Feed(Bytes(read));
+    QCOMPARE(firing.mSent, sent);
+    QCOMPARE(capture.Messages(), logged);
 }
 
 void tst_RuleMatching::readsGlobalsAtFiringTime()
@@ -162,35 +181,6 @@ void tst_RuleMatching::matchesTheNewChannelAfterPatternsAreRebuilt()
     firing.RebuildPatterns();
     firing.Feed(Bytes("B2 07 10  B5 07 11"));
     QCOMPARE(firing.mSent, QStringList{"0: E5 00 11"});
-}
-
-void tst_RuleMatching::refusedRuleTakesNoIdentifier()
-{
-    cLogCapture capture;
-    cRuleFiring firing(&mVariables);
-    firing.LoadRules("[" + Rule("Mute", "90 k 7F", "90 k 00") + R"(, {"incoming": {}}, )" +
-                     Rule("Pan", "B0 0A v", "B0 0B v") + "]");
-    QCOMPARE(capture.Messages(), QStringList{"No \"name\" string for rule"});
-    QCOMPARE(firing.mRules.size(), 2);
-    firing.Feed(Bytes("B0 0A 33  90 10 7F"));
-    QCOMPARE(firing.mSent, (QStringList{"1: B0 0B 33", "0: 90 10 00"}));
-}
-
-void tst_RuleMatching::identicalPatternsFireInFileOrder()
-{
-    cRuleFiring firing(&mVariables);
-    firing.LoadRules("[" + Rule("To DAW", "B0 07 v", "B1 07 v") + "," + Rule("To lamp", "B0 07 v", "90 v 7F") + "]");
-    firing.Feed(Bytes("B0 07 21"));
-    QCOMPARE(firing.mSent, (QStringList{"0: B1 07 21", "1: 90 21 7F"}));
-}
-
-void tst_RuleMatching::capturesWholeBytesAndNibbles()
-{
-    cRuleFiring firing(&mVariables);
-    firing.LoadRules("[" + Rule("Note off", "9v k 7F", "8v k 00") + "," + Rule("Swap", "A0 v k", "A0 kv") + "," +
-                     Rule("Global nibble", "*gA", "*gA") + "]");
-    firing.Feed(Bytes("93 45 7F  A0 12 34  1A"));
-    QCOMPARE(firing.mSent, (QStringList{"0: 83 45 00", "1: A0 42", "2: 0A"}));
 }
 
 void tst_RuleMatching::translatesEveryNoteOfRealisticTraffic()

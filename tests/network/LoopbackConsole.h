@@ -9,8 +9,31 @@
 #include <QHash>
 #include <QList>
 #include <QSharedPointer>
+#include <QSignalSpy>
 #include <QUdpSocket>
 #include <QtTest>
+
+// Long enough that a finder's own timer never fires during a test: the tests poll by hand.
+constexpr int kManualPolls = 24 * 3600 * 1000;
+
+// A unit as a finder reports it after an answer from this loopback console.
+inline sUnit MakeUnit(const QString& Name, const QString& FindString = QStringLiteral("NY Find"))
+{
+    sUnit unit;
+    unit.Address = QHostAddress(QStringLiteral("127.0.0.1"));
+    unit.Name = Name;
+    unit.FindString = FindString;
+    return unit;
+}
+
+// The units carried by a spy on UnitFound or UnitLost.
+inline QList<sUnit> Units(const QSignalSpy& Spy)
+{
+    QList<sUnit> units;
+    for (const QList<QVariant>& arguments : Spy)
+        units.append(qvariant_cast<sUnit>(arguments.value(0)));
+    return units;
+}
 
 struct sReceivedQuery
 {

@@ -22,7 +22,7 @@ public:
 
     static bool Available() { return QFileInfo(ProgramPath()).isExecutable(); }
 
-    ~cSimulatorProcess() { Stop(); }
+    ~cSimulatorProcess() { Kill(); }
 
     // Starts the simulator with Arguments, behind Wrapper when given, and waits for its ready line.
     bool Start(const QStringList& Arguments, const QStringList& Wrapper = QStringList())
@@ -56,7 +56,8 @@ public:
         return false;
     }
 
-    void Stop()
+    // Hard end, as when the console loses power: the kernel closes its sockets.
+    void Kill()
     {
         if (mProcess.state() != QProcess::NotRunning)
         {
@@ -66,19 +67,10 @@ public:
         Collect();
     }
 
-    // Hard end, as when the console loses power: the kernel closes its sockets.
-    void Kill()
-    {
-        mProcess.kill();
-        mProcess.waitForFinished(10000);
-        Collect();
-    }
-
     void Write(const QByteArray& Bytes) { mProcess.write(Bytes); }
 
     QStringList OutputLines() const { return mOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QString Errors() const { return mErrors; }
-    QProcess& Process() { return mProcess; }
 
     quint16 TcpPort = 0;
     quint16 UdpPort = 0;

@@ -35,12 +35,11 @@ class tst_MIDIPortInterfaces : public QObject
 
 private slots:
     void init() { gDestroyed = 0; }
-    void deletesTheWholePortThroughEitherBase();
-    void outputBaseIsASeparateSubobject();
+    void reachesTheWholePortThroughEitherBase();
     void signalIsConnectableByNameOnEveryPort();
 };
 
-void tst_MIDIPortInterfaces::deletesTheWholePortThroughEitherBase()
+void tst_MIDIPortInterfaces::reachesTheWholePortThroughEitherBase()
 {
     cMIDIOutput* output = new cLoopbackPort;
     delete output;
@@ -51,17 +50,11 @@ void tst_MIDIPortInterfaces::deletesTheWholePortThroughEitherBase()
     delete input;
     QCOMPARE(gDestroyed, 2);
     QVERIFY(watch.isNull());
-}
 
-void tst_MIDIPortInterfaces::outputBaseIsASeparateSubobject()
-{
-    cLoopbackPort port;
-    cMIDIInput* input = &port;
-    cMIDIOutput* output = &port;
-    QCOMPARE(static_cast<void*>(input), static_cast<void*>(&port));
-    QVERIFY(static_cast<void*>(output) != static_cast<void*>(input));
     // Back from the output pointer to the same object, as the registry does for ports of both kinds.
-    QCOMPARE(dynamic_cast<cMIDIInput*>(output), input);
+    cLoopbackPort port;
+    output = &port;
+    QCOMPARE(dynamic_cast<cMIDIInput*>(output), static_cast<cMIDIInput*>(&port));
 }
 
 void tst_MIDIPortInterfaces::signalIsConnectableByNameOnEveryPort()

@@ -173,7 +173,6 @@ void tst_MidiParser::reportsCompleteMessages_data()
     row("one-byte messages in running status", "c00506d0101112",
         {"ProgramChange 05 @c0", "ProgramChange 06 @c0", "ChannelPressure 10 @d0", "ChannelPressure 11 @d0",
          "ChannelPressure 12 @d0"});
-    row("clock inside a note is dropped", "9040f87f", {"NoteOn 40 7f @90"});
     row("every real-time byte inside a note", "9040f8f9fafbfcfdff7f", {"NoteOn 40 7f @90"});
     row("active sensing inside a note", "9040fe7f", {"ActiveSensing @90", "NoteOn 40 7f @90"});
     row("active sensing before any status", "fe", {"ActiveSensing @00"});
@@ -190,7 +189,6 @@ void tst_MidiParser::reportsCompleteMessages_data()
     row("tune request", "f6", {"SysCommon [f6]", "TuneRequest @f6"});
     row("tune request ends running status", "90407ff64100", {"NoteOn 40 7f @90", "SysCommon [f6]", "TuneRequest @f6"});
     row("undefined system common byte ends running status", "90407ff44100", {"NoteOn 40 7f @90", "Unhandled [f4]"});
-    row("undefined system common byte f5", "f5", {"Unhandled [f5]"});
     row("real-time inside a song position", "f210f820", {"SysCommon [f2 10 20]", "SongPosition 10 20 @f2"});
     row("partial note cut by a note off", "904080410000", {"NoteOff 41 00 @80"});
     row("partial song position cut by a note", "f210904000", {"NoteOn 40 00 @90"});
@@ -202,7 +200,6 @@ void tst_MidiParser::reportsCompleteMessages_data()
     row("omni off, other channel in running status", "92407f4100", {"Unhandled [92 40 7f]", "Unhandled [92 41 00]"});
     row("omni on, any channel reaches the handlers", "92407fb20764", {"NoteOn 40 7f @92", "ControlChange 07 64 @b2"}, true);
     row("omni off, channel 2 selected", "92407f90407f", {"NoteOn 40 7f @92", "Unhandled [90 40 7f]"}, false, 2);
-    row("omni on with channel 5", "90407f", {"NoteOn 40 7f @90"}, true, 5);
 
     row("refused note goes to Unhandled", "90407f", {"NoteOn 40 7f @90", "Unhandled [90 40 7f]"}, false, 0, {"NoteOn"});
     row("refused control change goes to its own fallback", "b00764",
@@ -211,8 +208,6 @@ void tst_MidiParser::reportsCompleteMessages_data()
         false, 0, {"SysEx"});
     row("refused song position goes to Unhandled", "f21020",
         {"SysCommon [f2 10 20]", "SongPosition 10 20 @f2", "Unhandled [f2 10 20]"}, false, 0, {"SongPosition"});
-    row("refused tune request goes to Unhandled", "f6", {"SysCommon [f6]", "TuneRequest @f6", "Unhandled [f6]"}, false, 0,
-        {"TuneRequest"});
 }
 
 void tst_MidiParser::reportsCompleteMessages()
@@ -241,7 +236,6 @@ void tst_MidiParser::boundsExclusiveMessages_data()
     const QByteArray largest = SysExOfLength(16384);
     QTest::newRow("16384 bytes, delivered whole") << largest << largest << QStringList();
     QTest::newRow("16385 bytes, abandoned") << SysExOfLength(16385) << QByteArray() << QStringList();
-    QTest::newRow("abandoned, then a note") << SysExOfLength(16385) + note << QByteArray() << QStringList{"NoteOn 40 7f @90"};
     QTest::newRow("far too long, then a note") << SysExOfLength(40000) + note << QByteArray()
                                                << QStringList{"NoteOn 40 7f @90"};
     QByteArray withClocks = largest;
