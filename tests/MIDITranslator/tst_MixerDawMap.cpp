@@ -12,16 +12,12 @@ class tst_MixerDawMap : public QObject
 
 private slots:
     void init();
-    void readsFamiliesAndProtocolsInFileOrder();
     void readsLeniently_data();
     void readsLeniently();
     void brokenFilesLeaveAnEmptyMap_data();
     void brokenFilesLeaveAnEmptyMap();
-    void aGoodLoadAfterABrokenOneWorks();
-    void loadStartsFromAnEmptyMap();
     void unknownFamilyOrProtocolIsReported();
-    void emptyFileNameNamesAFolderThatCannotBeOpened();
-    void mapsDirectoryIsNextToTheExecutable();
+    void mapIsReadFromTheMapsFolderNextToTheExecutable();
 
 private:
     QString Write(const QByteArray& Content, const QString& Name = "mixer_map.json");
@@ -43,67 +39,56 @@ QString tst_MixerDawMap::Write(const QByteArray& Content, const QString& Name)
     return path;
 }
 
-void tst_MixerDawMap::readsFamiliesAndProtocolsInFileOrder()
-{
-    const QString path = Write(R"({"mixers": [
-        {"name": "Ny-16", "daws": [{"name": "Mackie Control", "file": "ny16_mackie.json"},
-                                   {"name": "HUI", "file": "ny16_hui.json"}]},
-        {"name": "Arvo 32", "daws": [{"name": "HUI", "file": "arvo_hui.json"}]}
-    ]})");
-    cLogCapture log;
-    cMixerDawMap map;
-    map.Load(path);
-    QStringList mixers = map.GetMixerNames();
-    mixers.sort();
-    QCOMPARE(mixers, (QStringList{"Arvo 32", "Ny-16"}));
-    QCOMPARE(map.GetDAWNames("Ny-16"), (QStringList{"Mackie Control", "HUI"}));
-    QCOMPARE(map.GetMapFileName("Ny-16", "HUI"), QString("ny16_hui.json"));
-    QCOMPARE(map.GetMapFileName("Arvo 32", "HUI"), QString("arvo_hui.json"));
-    QVERIFY(log.Lines().isEmpty());
-}
-
 void tst_MixerDawMap::readsLeniently_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("mixers");
     QTest::addColumn<QString>("mixer");
+    // The protocols offered for that family, and the file GetMapFileName gives for each of them.
     QTest::addColumn<QStringList>("daws");
-    QTest::addColumn<QString>("firstFile");
+    QTest::addColumn<QStringList>("files");
 
+    QTest::newRow("families and protocols in file order")
+        << QByteArray(R"({"mixers": [{"name": "Ny-16", "daws": [{"name": "Mackie Control", "file": "ny16_mackie.json"},
+                                                                {"name": "HUI", "file": "ny16_hui.json"}]},
+                                     {"name": "Arvo 32", "daws": [{"name": "HUI", "file": "arvo_hui.json"}]}]})")
+        << QStringList{"Arvo 32", "Ny-16"} << "Ny-16" << QStringList{"Mackie Control", "HUI"}
+        << QStringList{"ny16_mackie.json", "ny16_hui.json"};
     QTest::newRow("same family twice, the later wins")
         << QByteArray(R"({"mixers": [{"name": "A", "daws": [{"name": "X", "file": "a1.json"}]},
                                      {"name": "A", "daws": [{"name": "Y", "file": "a2.json"}]}]})")
-        << QStringList{"A"} << "A" << QStringList{"Y"} << "a2.json";
+        << QStringList{"A"} << "A" << QStringList{"Y"} << QStringList{"a2.json"};
     QTest::newRow("same protocol twice, both listed, first file used")
         << QByteArray(R"({"mixers": [{"name": "A", "daws": [{"name": "X", "file": "first.json"},
                                                             {"name": "X", "file": "second.json"}]}]})")
-        << QStringList{"A"} << "A" << QStringList{"X", "X"} << "first.json";
+        << QStringList{"A"} << "A" << QStringList{"X", "X"} << QStringList{"first.json", "first.json"};
     QTest::newRow("protocol without file or with empty file dropped")
         << QByteArray(R"({"mixers": [{"name": "A", "daws": [{"name": "X"}, {"name": "Y", "file": ""},
                                                             {"name": "", "file": "z.json"},
                                                             {"name": "W", "file": "w.json"}]}]})")
-        << QStringList{"A"} << "A" << QStringList{"W"} << "w.json";
+        << QStringList{"A"} << "A" << QStringList{"W"} << QStringList{"w.json"};
     QTest::newRow("family without daws listed, no protocols")
-        << QByteArray(R"({"mixers": [{"name": "A"}]})") << QStringList{"A"} << "A" << QStringList{} << "";
+        << QByteArray(R"({"mixers": [{"name": "A"}]})") << QStringList{"A"} << "A" << QStringList{} << QStringList{};
     QTest::newRow("family without name dropped")
         << QByteArray(R"({"mixers": [{"daws": [{"name": "X", "file": "x.json"}]}, {"name": "B"}]})")
-        << QStringList{"B"} << "B" << QStringList{} << "";
+        << QStringList{"B"} << "B" << QStringList{} << QStringList{};
     QTest::newRow("wrong types everywhere read as empty")
         << QByteArray(R"({"mixers": [3, "A", null, [], {"name": 7, "daws": []},
                                      {"name": "B", "daws": {"name": "X", "file": "x.json"}},
                                      {"name": "C", "daws": [1, "x", {"name": 2, "file": "c.json"},
                                                            {"name": "Y", "file": true},
                                                            {"name": "Z", "file": "z.json"}]}]})")
-        << QStringList{"B", "C"} << "C" << QStringList{"Z"} << "z.json";
+        << QStringList{"B", "C"} << "C" << QStringList{"Z"} << QStringList{"z.json"};
     QTest::newRow("mixers not an array")
-        << QByteArray(R"({"mixers": {"name": "A"}})") << QStringList{} << "" << QStringList{} << "";
-    QTest::newRow("mixers missing") << QByteArray(R"({"families": []})") << QStringList{} << "" << QStringList{} << "";
+        << QByteArray(R"({"mixers": {"name": "A"}})") << QStringList{} << "" << QStringList{} << QStringList{};
+    QTest::newRow("mixers missing")
+        << QByteArray(R"({"families": []})") << QStringList{} << "" << QStringList{} << QStringList{};
     QTest::newRow("top level is an array")
-        << QByteArray(R"([{"mixers": [{"name": "A"}]}])") << QStringList{} << "" << QStringList{} << "";
+        << QByteArray(R"([{"mixers": [{"name": "A"}]}])") << QStringList{} << "" << QStringList{} << QStringList{};
     QTest::newRow("names compared exactly")
         << QByteArray(R"({"mixers": [{"name": "a", "daws": [{"name": "x", "file": "lower.json"}]},
                                      {"name": "A", "daws": [{"name": "X", "file": "upper.json"}]}]})")
-        << QStringList{"A", "a"} << "a" << QStringList{"x"} << "lower.json";
+        << QStringList{"A", "a"} << "a" << QStringList{"x"} << QStringList{"lower.json"};
 }
 
 void tst_MixerDawMap::readsLeniently()
@@ -112,45 +97,49 @@ void tst_MixerDawMap::readsLeniently()
     QFETCH(QStringList, mixers);
     QFETCH(QString, mixer);
     QFETCH(QStringList, daws);
-    QFETCH(QString, firstFile);
+    QFETCH(QStringList, files);
 
     cLogCapture log;
     cMixerDawMap map;
+    // Every load starts from an empty map.
+    map.Load(Write(R"({"mixers": [{"name": "Old"}]})", "old.json"));
     map.Load(Write(content));
     QStringList names = map.GetMixerNames();
     names.sort();
     QCOMPARE(names, mixers);
-    QVERIFY(log.Lines().isEmpty());
-    if (mixer.isEmpty())
-        return;
-    QCOMPARE(map.GetDAWNames(mixer), daws);
-    if (!daws.isEmpty())
-        QCOMPARE(map.GetMapFileName(mixer, daws.first()), firstFile);
+    if (!mixer.isEmpty())
+        QCOMPARE(map.GetDAWNames(mixer), daws);
+    for (int i = 0; i < daws.size(); ++i)
+        QCOMPARE(map.GetMapFileName(mixer, daws.at(i)), files.at(i));
     QVERIFY(log.Lines().isEmpty());
 }
 
 void tst_MixerDawMap::brokenFilesLeaveAnEmptyMap_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("exists");
+    // The file read: written with the content unless that is null; "" is the maps folder itself,
+    // which a caller tries to open after an unknown protocol gave it an empty file name.
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("missing file") << QByteArray() << false << "Could not open file: %1";
+    QTest::newRow("missing file") << QByteArray() << "absent.json" << "Could not open file: %1";
+    QTest::newRow("the maps folder") << QByteArray() << "" << "Could not open file: %1";
     QTest::newRow("truncated document")
-        << QByteArray(R"({"mixers": [{"name": "A", "daws": [{"name": "X", "fi)") << true
+        << QByteArray(R"({"mixers": [{"name": "A", "daws": [{"name": "X", "fi)") << "broken.json"
         << "Json Parse Error: %2 for file %1";
-    QTest::newRow("not JSON") << QByteArray("mixers = A, B") << true << "Json Parse Error: %2 for file %1";
-    QTest::newRow("empty file") << QByteArray("") << true << "Json Parse Error: %2 for file %1";
-    QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe{", 4) << true << "Json Parse Error: %2 for file %1";
+    QTest::newRow("not JSON") << QByteArray("mixers = A, B") << "broken.json" << "Json Parse Error: %2 for file %1";
+    QTest::newRow("empty file") << QByteArray("") << "broken.json" << "Json Parse Error: %2 for file %1";
+    QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe{", 4) << "broken.json" << "Json Parse Error: %2 for file %1";
 }
 
 void tst_MixerDawMap::brokenFilesLeaveAnEmptyMap()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, exists);
+    QFETCH(QString, name);
     QFETCH(QString, message);
 
-    const QString path = exists ? Write(content, "broken.json") : mDir.filePath("absent.json");
+    const QString path = name.isEmpty() ? mDir.path() + QDir::separator()
+                         : content.isNull() ? mDir.filePath(name) : Write(content, name);
     QJsonParseError error;
     QJsonDocument::fromJson(content, &error);
 
@@ -161,26 +150,11 @@ void tst_MixerDawMap::brokenFilesLeaveAnEmptyMap()
     QCOMPARE(log.Messages(), QStringList{message.arg(path, error.errorString())});
     QVERIFY(log.Files().value(0).endsWith("MixerDawMap.cpp"));
     QVERIFY(map.GetMixerNames().isEmpty());
-}
 
-void tst_MixerDawMap::aGoodLoadAfterABrokenOneWorks()
-{
-    cMixerDawMap map;
-    cLogCapture log;
-    map.Load(Write("{\"mixers\": [", "bad.json"));
-    QCOMPARE(log.Lines().size(), 1);
+    // A good file loaded afterwards is read as if nothing had happened.
     map.Load(Write(R"({"mixers": [{"name": "A", "daws": [{"name": "X", "file": "x.json"}]}]})"));
-    QCOMPARE(map.GetMixerNames(), QStringList{"A"});
     QCOMPARE(map.GetMapFileName("A", "X"), QString("x.json"));
     QCOMPARE(log.Lines().size(), 1);
-}
-
-void tst_MixerDawMap::loadStartsFromAnEmptyMap()
-{
-    cMixerDawMap map;
-    map.Load(Write(R"({"mixers": [{"name": "A"}]})", "first.json"));
-    map.Load(Write(R"({"mixers": [{"name": "B"}]})", "second.json"));
-    QCOMPARE(map.GetMixerNames(), QStringList{"B"});
 }
 
 void tst_MixerDawMap::unknownFamilyOrProtocolIsReported()
@@ -195,21 +169,13 @@ void tst_MixerDawMap::unknownFamilyOrProtocolIsReported()
                                           "Unknown DAW \"Mackie\" for mixer \"Ny-16\""}));
 }
 
-void tst_MixerDawMap::emptyFileNameNamesAFolderThatCannotBeOpened()
+void tst_MixerDawMap::mapIsReadFromTheMapsFolderNextToTheExecutable()
 {
-    // An unknown protocol gives an empty name; the caller then tries the maps folder itself.
-    cMixerDawMap map;
-    cLogCapture log;
-    map.Load(mDir.path() + QDir::separator());
-    QCOMPARE(log.Messages(), QStringList{"Could not open file: " + mDir.path() + QDir::separator()});
-    QVERIFY(map.GetMixerNames().isEmpty());
-}
-
-void tst_MixerDawMap::mapsDirectoryIsNextToTheExecutable()
-{
-    const QString separator = QDir::separator();
-    QCOMPARE(cMixerDawMap::GetMapsDirectory(), QCoreApplication::applicationDirPath() + separator + "Maps" + separator);
-    QCOMPARE(cMixerDawMap::GetMixerMapPath(), cMixerDawMap::GetMapsDirectory() + "mixer_map.json");
+    // The window appends map file names to the folder, so it must end in a separator.
+    const QString folder = cMixerDawMap::GetMapsDirectory();
+    QVERIFY(folder.endsWith(QDir::separator()));
+    QCOMPARE(QDir::cleanPath(folder), QDir(QCoreApplication::applicationDirPath()).filePath("Maps"));
+    QCOMPARE(cMixerDawMap::GetMixerMapPath(), folder + "mixer_map.json");
 }
 
 QTEST_GUILESS_MAIN(tst_MixerDawMap)
