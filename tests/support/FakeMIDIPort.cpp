@@ -57,13 +57,6 @@ QByteArray cFakeMIDIPort::WrittenBytes() const
     return all;
 }
 
-void cFakeMIDIPort::ClearWrites()
-{
-    mWrites.clear();
-    mWriteCount = 0;
-    mWrittenByteCount = 0;
-}
-
 int cFakeMIDIPort::DroppedChunkCount() const
 {
     QMutexLocker lock(&mMutex);

@@ -32,7 +32,6 @@ public:
     QByteArray WrittenBytes() const;
     int WriteCount() const { return mWriteCount; }
     qint64 WrittenByteCount() const { return mWrittenByteCount; }
-    void ClearWrites();
     // Chunks dropped because nobody listened when they arrived.
     int DroppedChunkCount() const;
 

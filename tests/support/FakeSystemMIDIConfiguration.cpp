@@ -10,6 +10,11 @@ cFakeMIDIPort* cFakeSystemMIDIConfiguration::Find(const tDeviceList& Devices, co
     return nullptr;
 }
 
+QString cFakeSystemMIDIConfiguration::NameAt(const tDeviceList& Devices, int Index)
+{
+    return Index >= 0 && Index < Devices.size() ? Devices.at(Index).first : QString();
+}
+
 QStringList cFakeSystemMIDIConfiguration::UserPickableNames(const tDeviceList& Devices) const
 {
     const QStringList named = GetNamedPortNames();
@@ -27,7 +32,7 @@ int cFakeSystemMIDIConfiguration::GetInputCount()
 
 QString cFakeSystemMIDIConfiguration::GetInputName(int Index)
 {
-    return Index >= 0 && Index < mInputs.size() ? mInputs.at(Index).first : QString();
+    return NameAt(mInputs, Index);
 }
 
 cMIDIInput* cFakeSystemMIDIConfiguration::GetInput(QString Name)
@@ -49,7 +54,7 @@ int cFakeSystemMIDIConfiguration::GetOutputCount()
 
 QString cFakeSystemMIDIConfiguration::GetOutputName(int Index)
 {
-    return Index >= 0 && Index < mOutputs.size() ? mOutputs.at(Index).first : QString();
+    return NameAt(mOutputs, Index);
 }
 
 cMIDIOutput* cFakeSystemMIDIConfiguration::GetOutput(QString Name)
@@ -64,62 +69,47 @@ QStringList cFakeSystemMIDIConfiguration::GetOutputNames()
     return UserPickableNames(mOutputs);
 }
 
+cFakeMIDIPort* cFakeSystemMIDIConfiguration::Plug(tDeviceList& Devices, const QString& Name, tAnnouncement Added)
+{
+    if (cFakeMIDIPort* existing = Find(Devices, Name))
+        return existing;
+    cFakeMIDIPort* port = NewPort();
+    Devices.append({Name, port});
+    emit (this->*Added)(Name);
+    return port;
+}
+
+void cFakeSystemMIDIConfiguration::Unplug(tDeviceList& Devices, const QString& Name, tAnnouncement Removed)
+{
+    for (int i = 0; i < Devices.size(); ++i)
+    {
+        if (Devices.at(i).first != Name)
+            continue;
+        cFakeMIDIPort* port = Devices.takeAt(i).second;
+        emit (this->*Removed)(Name);
+        delete port;
+        return;
+    }
+}
+
 cFakeMIDIPort* cFakeSystemMIDIConfiguration::PlugInput(const QString& Name)
 {
-    if (cFakeMIDIPort* existing = Find(mInputs, Name))
-        return existing;
-    auto* port = new cFakeMIDIPort(this);
-    port->SetRecordWrites(mRecordWrites);
-    mInputs.append({Name, port});
-    emit InputAddedSignal(Name);
-    return port;
+    return Plug(mInputs, Name, &cSystemMIDIConfiguration::InputAddedSignal);
 }
 
 cFakeMIDIPort* cFakeSystemMIDIConfiguration::PlugOutput(const QString& Name)
 {
-    if (cFakeMIDIPort* existing = Find(mOutputs, Name))
-        return existing;
-    auto* port = new cFakeMIDIPort(this);
-    port->SetRecordWrites(mRecordWrites);
-    mOutputs.append({Name, port});
-    emit OutputAddedSignal(Name);
-    return port;
+    return Plug(mOutputs, Name, &cSystemMIDIConfiguration::OutputAddedSignal);
 }
 
 void cFakeSystemMIDIConfiguration::UnplugInput(const QString& Name)
 {
-    for (int i = 0; i < mInputs.size(); ++i)
-    {
-        if (mInputs.at(i).first != Name)
-            continue;
-        cFakeMIDIPort* port = mInputs.takeAt(i).second;
-        emit InputRemovedSignal(Name);
-        delete port;
-        return;
-    }
+    Unplug(mInputs, Name, &cSystemMIDIConfiguration::InputRemovedSignal);
 }
 
 void cFakeSystemMIDIConfiguration::UnplugOutput(const QString& Name)
 {
-    for (int i = 0; i < mOutputs.size(); ++i)
-    {
-        if (mOutputs.at(i).first != Name)
-            continue;
-        cFakeMIDIPort* port = mOutputs.takeAt(i).second;
-        emit OutputRemovedSignal(Name);
-        delete port;
-        return;
-    }
-}
-
-cFakeMIDIPort* cFakeSystemMIDIConfiguration::SystemInput(const QString& Name) const
-{
-    return Find(mInputs, Name);
-}
-
-cFakeMIDIPort* cFakeSystemMIDIConfiguration::SystemOutput(const QString& Name) const
-{
-    return Find(mOutputs, Name);
+    Unplug(mOutputs, Name, &cSystemMIDIConfiguration::OutputRemovedSignal);
 }
 
 cFakeMIDIPort* cFakeSystemMIDIConfiguration::VirtualPort(const QString& Name) const
@@ -127,10 +117,16 @@ cFakeMIDIPort* cFakeSystemMIDIConfiguration::VirtualPort(const QString& Name) co
     return mVirtualFakes.value(Name).data();
 }
 
-cMIDIInputOutput* cFakeSystemMIDIConfiguration::NewVirtualInputOutput(const QString& Name)
+cFakeMIDIPort* cFakeSystemMIDIConfiguration::NewPort()
 {
     auto* port = new cFakeMIDIPort(this);
     port->SetRecordWrites(mRecordWrites);
+    return port;
+}
+
+cMIDIInputOutput* cFakeSystemMIDIConfiguration::NewVirtualInputOutput(const QString& Name)
+{
+    cFakeMIDIPort* port = NewPort();
     mVirtualFakes.insert(Name, port);
     ++mVirtualPortsMade;
     return port;

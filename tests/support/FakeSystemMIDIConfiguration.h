@@ -34,8 +34,6 @@ public:
     void UnplugInput(const QString& Name);
     void UnplugOutput(const QString& Name);
 
-    cFakeMIDIPort* SystemInput(const QString& Name) const;
-    cFakeMIDIPort* SystemOutput(const QString& Name) const;
     // The virtual port currently held under Name, or null.
     cFakeMIDIPort* VirtualPort(const QString& Name) const;
     // How many virtual port objects were ever made (reloads make new ones).
@@ -49,8 +47,13 @@ protected:
 
 private:
     using tDeviceList = QList<QPair<QString, cFakeMIDIPort*>>;
+    using tAnnouncement = void (cSystemMIDIConfiguration::*)(QString);
     static cFakeMIDIPort* Find(const tDeviceList& Devices, const QString& Name);
+    static QString NameAt(const tDeviceList& Devices, int Index);
     QStringList UserPickableNames(const tDeviceList& Devices) const;
+    cFakeMIDIPort* Plug(tDeviceList& Devices, const QString& Name, tAnnouncement Added);
+    void Unplug(tDeviceList& Devices, const QString& Name, tAnnouncement Removed);
+    cFakeMIDIPort* NewPort();
 
     tDeviceList mInputs;
     tDeviceList mOutputs;
