@@ -175,6 +175,14 @@ void tst_MIDIInputMatcher::followsThePortOfItsExactNameOnly()
     second.DeliverFromForeignThread(Hex("c005"));
     QTRY_COMPARE(relayed.count(), 3);
     QCOMPARE(mListener->mMatches, (QStringList{"7:c001", "7:c003", "7:c005"}));
+
+    // A device pulled out and plugged in again is a new port object, followed as well.
+    QSignalSpy deskRelayed(mMatcher.get(), &cMIDIInputMatcher::MIDIInputReadSignal);
+    mRegistry->UnplugInput("Desk In");
+    QCOMPARE(mMatcher->GetInput(), nullptr);
+    mRegistry->PlugInput("Desk In")->DeliverFromForeignThread(Hex("b00701"));
+    QTRY_COMPARE(deskRelayed.count(), 1);
+    QCOMPARE(mListener->mMatches.last(), QString("0:b00701"));
 }
 
 void tst_MIDIInputMatcher::survivesAPortDestroyedWithoutAnnouncement()
