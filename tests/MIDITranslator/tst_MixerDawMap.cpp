@@ -147,7 +147,8 @@ void tst_MixerDawMap::brokenFilesLeaveAnEmptyMap()
     map.Load(Write(R"({"mixers": [{"name": "Old"}]})"));
     cLogCapture log;
     map.Load(path);
-    QCOMPARE(log.Messages(), QStringList{message.arg(path, error.errorString())});
+    const QString expected = message.contains(QLatin1String("%2")) ? message.arg(path, error.errorString()) : message.arg(path);
+    QCOMPARE(log.Messages(), QStringList{expected});
     QVERIFY(log.Files().value(0).endsWith("MixerDawMap.cpp"));
     QVERIFY(map.GetMixerNames().isEmpty());
 
