@@ -8,3 +8,6 @@ cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
 {
     return new cSystemMIDIConfigurationNone();
 }
+
+// Virtual ports of this build open nothing.
+void CloseAllVirtualMIDIPorts() {}

@@ -1,0 +1,16 @@
+// The factory of every platform but Windows: the RtMidi registry.
+
+#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+
+#include "Common/MIDI/SystemMIDIConfigurationRt.h"
+#include "Common/MIDI/Virtual/VirtualMIDIPortTableRt.h"
+
+cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
+{
+    return new cSystemMIDIConfigurationRt();
+}
+
+void CloseAllVirtualMIDIPorts()
+{
+    cVirtualMIDIPortTableRt::CloseAll();
+}
