@@ -14,6 +14,11 @@
 
 namespace
 {
+// Bytes cross two JACK periods and a queued signal; a loaded machine may take a while.
+constexpr int kArrival = 10000;
+// Two polls of a second, and some room for a busy event loop.
+constexpr int kTwoPolls = 3000;
+
 QByteArray Hex(const char* Text)
 {
     return QByteArray::fromHex(Text);
@@ -248,8 +253,8 @@ void tst_SystemMIDIConfigurationRt::virtualPortCarriesBytesBothWays()
         daw.Send(message);
     registry.GetOutput("Quillon MIDI Test")->Write(written);
 
-    QTRY_COMPARE(daw.Received(), delivered);
-    QTRY_COMPARE(reader.Bytes, read);
+    QTRY_COMPARE_WITH_TIMEOUT(daw.Received(), delivered, kArrival);
+    QTRY_COMPARE_WITH_TIMEOUT(reader.Bytes, read, kArrival);
 }
 
 void tst_SystemMIDIConfigurationRt::virtualPortOutlivesItsObjects()
@@ -274,8 +279,8 @@ void tst_SystemMIDIConfigurationRt::virtualPortOutlivesItsObjects()
     cReader reader(registry->GetInput("Quillon MIDI Kept"));
     daw.Send(Hex("803c00"));
     registry->GetOutput("Quillon MIDI Kept")->Write(Hex("b00701"));
-    QTRY_COMPARE(reader.Bytes, Hex("803c00"));
-    QTRY_COMPARE(daw.Received(), QList<QByteArray>{Hex("b00701")});
+    QTRY_COMPARE_WITH_TIMEOUT(reader.Bytes, Hex("803c00"), kArrival);
+    QTRY_COMPARE_WITH_TIMEOUT(daw.Received(), QList<QByteArray>{Hex("b00701")}, kArrival);
 
     // Only closing them all makes the ports go; an object left over then sends nothing.
     CloseAllVirtualMIDIPorts();
@@ -332,7 +337,7 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
             deviceIn->openVirtualPort("Desk MIDI");
         }
         // Announced within two polls of a second, under the same name after a re-plug.
-        QTRY_COMPARE_WITH_TIMEOUT(announced, QStringList{sign + "+ " + name}, 2500);
+        QTRY_COMPARE_WITH_TIMEOUT(announced, QStringList{sign + "+ " + name}, kTwoPolls);
         QCOMPARE(input ? registry.GetInputNames() : registry.GetOutputNames(), QStringList{name});
         if (input)
         {
@@ -340,7 +345,7 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
             QVERIFY(openedInput);
             cReader reader(openedInput);
             deviceOut->sendMessage(reinterpret_cast<const unsigned char*>("\xb0\x07\x40"), 3);
-            QTRY_COMPARE(reader.Bytes, Hex("b00740"));
+            QTRY_COMPARE_WITH_TIMEOUT(reader.Bytes, Hex("b00740"), kArrival);
         }
         else
         {
@@ -350,7 +355,7 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
         announced.clear();
         deviceIn.reset();
         deviceOut.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(announced, QStringList{sign + "- " + name}, 2500);
+        QTRY_COMPARE_WITH_TIMEOUT(announced, QStringList{sign + "- " + name}, kTwoPolls);
         announced.clear();
         QVERIFY(input ? registry.GetInputNames().isEmpty() : registry.GetOutputNames().isEmpty());
         // Announced first, closed afterwards.
