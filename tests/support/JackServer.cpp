@@ -27,10 +27,11 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
     // Clients find the server through this; set before the server starts, so it inherits it too.
     qputenv("JACK_DEFAULT_SERVER", mName.toLocal8Bit());
     mProcess.setProgram(QStringLiteral("jackd"));
-    // A client whose period runs late is thrown out after the client timeout; on a loaded
-    // two-core test machine without real-time rights that must not happen.
-    mProcess.setArguments({QStringLiteral("--no-realtime"), QStringLiteral("--name"), mName, QStringLiteral("--timeout"),
-                           QStringLiteral("10000"), QStringLiteral("-d"),
+    // On a loaded two-core test machine without real-time rights clients run late. Synchronous
+    // mode makes the server wait for them instead of dropping what they send in a late period, and
+    // the long client timeout keeps them from being thrown out.
+    mProcess.setArguments({QStringLiteral("--no-realtime"), QStringLiteral("--sync"), QStringLiteral("--name"), mName,
+                           QStringLiteral("--timeout"), QStringLiteral("10000"), QStringLiteral("-d"),
                            QStringLiteral("dummy"), QStringLiteral("-r"), QString::number(SampleRate),
                            QStringLiteral("-p"), QString::number(PeriodFrames)});
     // The dummy driver reports every late period; the log keeps it out of the test's output.
