@@ -62,10 +62,15 @@ void tst_MIDITranslatorOverJack::initTestCase()
 
 void tst_MIDITranslatorOverJack::cleanup()
 {
+    // Asked to end, so each leaves the server in good order.
     for (QProcess* tool : {&mSequencer, &mDump})
     {
-        tool->kill();
-        tool->waitForFinished(5000);
+        tool->terminate();
+        if (!tool->waitForFinished(5000))
+        {
+            tool->kill();
+            tool->waitForFinished(5000);
+        }
     }
     CloseAllVirtualMIDIPorts();
 }

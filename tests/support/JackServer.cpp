@@ -26,11 +26,14 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
     mSampleRate = SampleRate;
     // Clients find the server through this; set before the server starts, so it inherits it too.
     qputenv("JACK_DEFAULT_SERVER", mName.toLocal8Bit());
-    mProcess.setProgram(QStringLiteral("jackd"));
-    // On a loaded two-core test machine without real-time rights clients run late. Synchronous
-    // mode makes the server wait for them instead of dropping what they send in a late period, and
-    // the long client timeout keeps them from being thrown out.
-    mProcess.setArguments({QStringLiteral("--no-realtime"), QStringLiteral("--sync"), QStringLiteral("--name"), mName,
+    // setpriv makes the server end with this process, even when a crashed or killed test never
+    // reaches Stop; it then runs jackd in its own place, so the pid is the server's.
+    mProcess.setProgram(QStringLiteral("setpriv"));
+    // On a loaded two-core test machine without real-time rights clients run late; the long client
+    // timeout keeps them from being thrown out. (Synchronous mode would lose nothing in a late
+    // period, but a client that ends uncleanly then stalls every request to the server.)
+    mProcess.setArguments({QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), QStringLiteral("--"),
+                           QStringLiteral("jackd"), QStringLiteral("--no-realtime"), QStringLiteral("--name"), mName,
                            QStringLiteral("--timeout"), QStringLiteral("10000"), QStringLiteral("-d"),
                            QStringLiteral("dummy"), QStringLiteral("-r"), QString::number(SampleRate),
                            QStringLiteral("-p"), QString::number(PeriodFrames)});
