@@ -351,7 +351,16 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
         else
         {
             QVERIFY(registry.GetOutput(name) != nullptr);
-            registry.GetOutput(name)->Write(Hex("b00740"));
+            registry.GetOutput(name)->Write(Hex("b00740c510"));
+            std::vector<unsigned char> message;
+            QList<QByteArray> received;
+            const auto drain = [&] {
+                for (deviceIn->getMessage(&message); !message.empty(); deviceIn->getMessage(&message))
+                    received << QByteArray(reinterpret_cast<const char*>(message.data()), int(message.size()));
+                return received.size();
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(drain(), 2, kArrival);
+            QCOMPARE(received, (QList<QByteArray>{Hex("b00740"), Hex("c510")}));
         }
         announced.clear();
         deviceIn.reset();
