@@ -34,6 +34,13 @@ QByteArray Exclusive(int Length)
     return message;
 }
 
+// A new JACK connection carries data from a later period on; what is sent before is lost. The
+// server's period here is 5 ms, so this leaves dozens of periods even on a loaded machine.
+void LetConnectionsSettle()
+{
+    QTest::qWait(300);
+}
+
 // Another MIDI program on the machine (a DAW): a client of its own whose ports connect to a port
 // listed under a name that ends in ":<Name>".
 class cPeer
@@ -52,6 +59,7 @@ public:
             return false;
         mIn.openPort(unsigned(source), "from Quillon");
         mOut.openPort(unsigned(destination), "to Quillon");
+        LetConnectionsSettle();
         return mIn.isPortOpen() && mOut.isPortOpen();
     }
 
@@ -344,6 +352,7 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
         {
             openedInput = registry.GetInput(name);
             QVERIFY(openedInput);
+            LetConnectionsSettle();
             cReader reader(openedInput);
             deviceOut->sendMessage(reinterpret_cast<const unsigned char*>("\xb0\x07\x40"), 3);
             QTRY_COMPARE_WITH_TIMEOUT(reader.Bytes, Hex("b00740"), kArrival);
@@ -351,6 +360,7 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
         else
         {
             QVERIFY(registry.GetOutput(name) != nullptr);
+            LetConnectionsSettle();
             registry.GetOutput(name)->Write(Hex("b00740c510"));
             std::vector<unsigned char> message;
             QList<QByteArray> received;
