@@ -5,6 +5,7 @@
 // short period, so they see the same load; JACK moves MIDI once a period, which sets the floor.
 
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "Common/MIDI/SystemMIDIConfigurationRt.h"
 #include "tests/support/JackServer.h"
 

@@ -6,8 +6,3 @@
 class cSystemMIDIConfiguration;
 
 cSystemMIDIConfiguration* CreateSystemMIDIConfiguration();
-
-// Closes every virtual port that the process opened. Virtual ports otherwise stay open, and seen by
-// the DAW, for the life of the process, whichever registry or port object made them; the window's
-// destructor calls this before it deletes the translator configuration. GUI thread only.
-void CloseAllVirtualMIDIPorts();

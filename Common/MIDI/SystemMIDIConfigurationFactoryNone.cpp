@@ -8,6 +8,3 @@ cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
 {
     return new cSystemMIDIConfigurationNone();
 }
-
-// Virtual ports of this build open nothing.
-void CloseAllVirtualMIDIPorts() {}

@@ -3,14 +3,8 @@
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 
 #include "Common/MIDI/SystemMIDIConfigurationRt.h"
-#include "Common/MIDI/Virtual/VirtualMIDIPortTableRt.h"
 
 cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
 {
     return new cSystemMIDIConfigurationRt();
-}
-
-void CloseAllVirtualMIDIPorts()
-{
-    cVirtualMIDIPortTableRt::CloseAll();
 }

@@ -1,4 +1,5 @@
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "tests/support/JackServer.h"
 

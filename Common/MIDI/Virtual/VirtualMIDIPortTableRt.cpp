@@ -2,6 +2,7 @@
 
 #include "Common/LogError.h"
 #include "Common/MIDI/MIDIApiRt.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputRt.h"
 
 #include <QMutexLocker>
@@ -14,7 +15,11 @@ cVirtualMIDIPortTableRt* gTable = nullptr;
 cVirtualMIDIPortTableRt& cVirtualMIDIPortTableRt::Instance()
 {
     if (gTable == nullptr)
+    {
         gTable = new cVirtualMIDIPortTableRt();
+        // The window closes every virtual port of the process through this when it goes.
+        SetVirtualMIDIPortCloser(&cVirtualMIDIPortTableRt::CloseAll);
+    }
     return *gTable;
 }
 

@@ -1,6 +1,8 @@
 #include "Common/MIDI/MIDIApiRt.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "Common/MIDI/SystemMIDIConfigurationRt.h"
+#include "Common/MIDI/Virtual/VirtualMIDIPortTableRt.h"
 #include "tests/support/JackServer.h"
 #include "tests/support/LogCapture.h"
 
@@ -147,7 +149,8 @@ void tst_SystemMIDIConfigurationRt::initTestCase()
 
 void tst_SystemMIDIConfigurationRt::cleanup()
 {
-    CloseAllVirtualMIDIPorts();
+    // Also makes the next registry choose its MIDI system again.
+    cVirtualMIDIPortTableRt::CloseAll();
     qputenv("QUILLON_MIDI_API", "jack");
 }
 
