@@ -1,5 +1,5 @@
 #include "Common/MIDI/SystemMIDIConfiguration.h"
-#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MIDI/SystemMIDIConfigurationNone.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/LogCapture.h"
 
@@ -23,7 +23,7 @@ private slots:
     void portGenerationFollowsEveryChange();
     void pickableNamesLeaveOutOurOwnPorts();
     void deviceBytesReachTheGuiThreadQueuedAndCoalesced();
-    void factoryRegistryHasNoDevicesAndSaysWhyPortsAreDeaf();
+    void registryWithoutBackEndHasNoDevicesAndSaysWhyPortsAreDeaf();
 
 private:
     std::unique_ptr<cFakeSystemMIDIConfiguration> mRegistry;
@@ -188,9 +188,9 @@ void tst_SystemMIDIConfiguration::deviceBytesReachTheGuiThreadQueuedAndCoalesced
     QCOMPARE(threads, (QList<QThread*>{QThread::currentThread(), QThread::currentThread()}));
 }
 
-void tst_SystemMIDIConfiguration::factoryRegistryHasNoDevicesAndSaysWhyPortsAreDeaf()
+void tst_SystemMIDIConfiguration::registryWithoutBackEndHasNoDevicesAndSaysWhyPortsAreDeaf()
 {
-    std::unique_ptr<cSystemMIDIConfiguration> registry(CreateSystemMIDIConfiguration());
+    std::unique_ptr<cSystemMIDIConfiguration> registry(new cSystemMIDIConfigurationNone());
     QVERIFY(registry != nullptr);
     QCOMPARE(registry->GetInputCount(), 0);
     QCOMPARE(registry->GetOutputCount(), 0);

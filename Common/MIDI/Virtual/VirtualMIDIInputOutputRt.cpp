@@ -1,0 +1,54 @@
+#include "Common/MIDI/Virtual/VirtualMIDIInputOutputRt.h"
+
+#include "Common/LogError.h"
+#include "Common/MIDI/Virtual/VirtualMIDIPortTableRt.h"
+
+#include <QMetaMethod>
+#include <QMutexLocker>
+
+cVirtualMIDIInputOutputRt::cVirtualMIDIInputOutputRt(const QString& Name, QObject* Parent)
+    : cMIDIInputOutput(Parent), mName(Name)
+{
+    QString why;
+    RtMidiOut* out = cVirtualMIDIPortTableRt::Instance().Attach(Name, this, &why);
+    mSender.SetOutput(out);
+    mOpen = out != nullptr;
+    if (!mOpen)
+        LOG_ERROR("Virtual MIDI port \"%s\" reaches no DAW: %s", Name.toLocal8Bit().constData(),
+                  why.toLocal8Bit().constData());
+}
+
+cVirtualMIDIInputOutputRt::~cVirtualMIDIInputOutputRt()
+{
+    cVirtualMIDIPortTableRt::Detach(mName, this);
+}
+
+void cVirtualMIDIInputOutputRt::Read(QByteArray& Data)
+{
+    QMutexLocker lock(&mLock);
+    Data = mReceived;
+    mReceived.clear();
+}
+
+void cVirtualMIDIInputOutputRt::Write(const QByteArray& Data)
+{
+    mSender.Send(Data, mName);
+}
+
+void cVirtualMIDIInputOutputRt::Deliver(const std::vector<unsigned char>& Message)
+{
+    static const QMetaMethod readReady = QMetaMethod::fromSignal(&cMIDIInput::MIDIReadReady);
+    if (Message.empty() || !isSignalConnected(readReady))
+        return;
+    {
+        QMutexLocker lock(&mLock);
+        mReceived.append(reinterpret_cast<const char*>(Message.data()), static_cast<int>(Message.size()));
+    }
+    emit MIDIReadReady();
+}
+
+void cVirtualMIDIInputOutputRt::PortClosed()
+{
+    mSender.SetOutput(nullptr);
+    mOpen = false;
+}

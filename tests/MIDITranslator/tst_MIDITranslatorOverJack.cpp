@@ -1,0 +1,139 @@
+#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
+#include "MIDITranslator/MIDITranslatorConfiguration.h"
+#include "tests/support/JackServer.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+// Notes from the console become fader moves for the DAW and the other way round.
+const char* const kMap = R"({
+  "virtual_ports": ["Quillon MIDI DAW"],
+  "port_aliases": [
+    {"type": "input", "name": "none", "alias": "Mixer In"},
+    {"type": "output", "name": "none", "alias": "Mixer Out"}
+  ],
+  "variables": [
+    {"name": "MIDI Channel", "variable_name": "n", "default": 0, "values": [{"value": 0, "name": "1"}]}
+  ],
+  "rules": [
+    {"name": "console note to DAW fader",
+     "incoming": {"midi": "9*n 3C v", "ports": ["Mixer In"]},
+     "outgoing": {"midi": "B0 07 v", "ports": ["Quillon MIDI DAW"]}},
+    {"name": "DAW note to console fader",
+     "incoming": {"midi": "9*n 3C v", "ports": ["Quillon MIDI DAW"]},
+     "outgoing": {"midi": "B*n 08 v", "ports": ["Mixer Out"]}}
+  ]
+})";
+} // namespace
+
+// The engine end to end over real MIDI ports: a JACK client plays notes (jack_midiseq, note 60 at
+// velocity 64 twice a second), the configuration loaded through the platform's registry translates
+// them, and another JACK client (jack_midi_dump) receives the result.
+class tst_MIDITranslatorOverJack : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void translatesBetweenJackClients_data();
+    void translatesBetweenJackClients();
+
+private:
+    // Connects From to To where one of them is given only by its port name after the client.
+    bool Connect(const QString& From, const QString& To);
+    void StartTool(QProcess& Process, const QStringList& Command, const QString& Port);
+
+    cJackServer mJack;
+    QProcess mSequencer;
+    QProcess mDump;
+};
+
+void tst_MIDITranslatorOverJack::initTestCase()
+{
+    QUILLON_START_JACK(mJack, 256);
+    qputenv("QUILLON_MIDI_API", "jack");
+}
+
+void tst_MIDITranslatorOverJack::cleanup()
+{
+    // Asked to end, so each leaves the server in good order.
+    for (QProcess* tool : {&mSequencer, &mDump})
+    {
+        tool->terminate();
+        if (!tool->waitForFinished(5000))
+        {
+            tool->kill();
+            tool->waitForFinished(5000);
+        }
+    }
+    CloseAllVirtualMIDIPorts();
+}
+
+void tst_MIDITranslatorOverJack::StartTool(QProcess& Process, const QStringList& Command, const QString& Port)
+{
+    // Line-buffered, so what the dump prints arrives while it runs.
+    Process.start(QStringLiteral("stdbuf"), QStringList{QStringLiteral("-oL")} + Command);
+    QVERIFY2(Process.waitForStarted(5000), qPrintable(Command.join(' ')));
+    QTRY_VERIFY_WITH_TIMEOUT(mJack.Ports().contains(Port), 10000);
+}
+
+bool tst_MIDITranslatorOverJack::Connect(const QString& From, const QString& To)
+{
+    const QStringList ports = mJack.Ports();
+    for (const QString& from : ports.filter(QRegularExpression("(^|:)" + QRegularExpression::escape(From) + "$")))
+        for (const QString& to : ports.filter(QRegularExpression("(^|:)" + QRegularExpression::escape(To) + "$")))
+        {
+            bool ok = false;
+            mJack.Run(QStringLiteral("jack_connect"), {from, to}, &ok);
+            if (ok)
+                return true;
+        }
+    return false;
+}
+
+void tst_MIDITranslatorOverJack::translatesBetweenJackClients_data()
+{
+    QTest::addColumn<bool>("fromConsole");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("console to DAW") << true << "b0 07 40";
+    QTest::newRow("DAW to console") << false << "b0 08 40";
+}
+
+void tst_MIDITranslatorOverJack::translatesBetweenJackClients()
+{
+    QFETCH(bool, fromConsole);
+    QFETCH(QString, expected);
+
+    StartTool(mSequencer, {"jack_midiseq", "console", "24000", "0", "60", "2000"}, "console:out");
+    StartTool(mDump, {"jack_midi_dump", "dump"}, "dump:input");
+
+    QTemporaryDir dir;
+    QFile map(dir.filePath("map.json"));
+    QVERIFY(map.open(QIODevice::WriteOnly) && map.write(kMap) > 0);
+    map.close();
+
+    cMIDITranslatorConfiguration configuration;
+    configuration.LoadFile(map.fileName());
+    if (fromConsole)
+    {
+        configuration.SetMixerInputPortName("console:out");
+        QVERIFY(Connect("Quillon MIDI DAW", "dump:input"));
+    }
+    else
+    {
+        configuration.SetMixerOutputPortName("dump:input");
+        QVERIFY(Connect("console:out", "Quillon MIDI DAW"));
+    }
+    QString dumped;
+    QTRY_VERIFY_WITH_TIMEOUT((dumped += QString::fromLocal8Bit(mDump.readAllStandardOutput())).contains(expected), 10000);
+}
+
+QTEST_GUILESS_MAIN(tst_MIDITranslatorOverJack)
+#include "tst_MIDITranslatorOverJack.moc"

@@ -1,0 +1,68 @@
+#pragma once
+// A private JACK server for tests, benchmarks and demos: jackd with the dummy driver (no sound card,
+// no real-time rights needed) under a server name of its own that holds this process's pid, so
+// servers of tests running side by side never meet. Start sets JACK_DEFAULT_SERVER in this process,
+// so every JACK client made afterwards here (RtMidi's, and JACK's own tools run as children) talks
+// to it. Stopped by its pid only. Used on one thread.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class cJackServer
+{
+public:
+    // The server name: "quillon-<pid>-<n>", n counting the servers this process made.
+    cJackServer();
+    ~cJackServer();
+    cJackServer(const cJackServer&) = delete;
+    cJackServer& operator=(const cJackServer&) = delete;
+
+    // Starts the server with PeriodFrames frames per period at SampleRate and waits until it answers
+    // (at most TimeoutMs). On failure the server is stopped and Error says why.
+    bool Start(int PeriodFrames = 256, int SampleRate = 48000, int TimeoutMs = 15000);
+    // Ends the server (SIGTERM, then SIGKILL after a grace time) and removes its log.
+    void Stop();
+    // Whether the server answers a client right now.
+    bool Answers() const;
+
+    QString Name() const { return mName; }
+    QString Error() const { return mError; }
+    qint64 Pid() const { return mProcess.processId(); }
+    int PeriodFrames() const { return mPeriodFrames; }
+    int SampleRate() const { return mSampleRate; }
+
+    // Runs one of JACK's command-line clients (jack_lsp, jack_connect, ...) against this server
+    // until it ends (at most TimeoutMs) and returns what it printed on standard output. Ok, when
+    // given, tells whether it ran and exited with 0.
+    QString Run(const QString& Program, const QStringList& Arguments, bool* Ok = nullptr, int TimeoutMs = 10000) const;
+    // Every port of the server, as jack_lsp lists them ("client:port").
+    QStringList Ports() const;
+
+    // Where tests that need the server stand: in CI (CI=true) a server that does not start is a
+    // failure, elsewhere the test may be skipped.
+    static bool MustRun() { return qgetenv("CI") == "true"; }
+
+private:
+    QString LogTail() const;
+
+    QString mName;
+    QString mLogPath;
+    QString mError;
+    int mPeriodFrames = 0;
+    int mSampleRate = 0;
+    QProcess mProcess;
+};
+
+// Starts Server in a test function (or initTestCase), failing in CI and skipping elsewhere when it
+// does not start.
+#define QUILLON_START_JACK(Server, ...)                                                                  \
+    do                                                                                                   \
+    {                                                                                                    \
+        if (!(Server).Start(__VA_ARGS__))                                                                \
+        {                                                                                                \
+            if (cJackServer::MustRun())                                                                  \
+                QFAIL(qPrintable(QStringLiteral("JACK server did not start: ") + (Server).Error()));     \
+            QSKIP(qPrintable(QStringLiteral("JACK server did not start: ") + (Server).Error()));         \
+        }                                                                                                \
+    } while (false)
