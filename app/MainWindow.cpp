@@ -304,7 +304,8 @@ void cMainWindow::SelectedMixerTypeChanged(int Index)
     QSettings().setValue(MixerTypeKey(), family);
     mMixerType = family;
 
-    mCustomUnit.Address = QHostAddress(QSettings().value(DefaultUnitIPKey(mMixerType), DefaultUnitIP()).toString());
+    mCustomUnit.Address =
+        cIPAddressValidator::ToAddress(QSettings().value(DefaultUnitIPKey(mMixerType), DefaultUnitIP()).toString());
 
     disconnect(mUi->mDAWTypeComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedDAWChanged(int)));
     PopulateDAWTypeComboBox();
@@ -563,7 +564,8 @@ void cMainWindow::FoundUnitsChanged()
     connect(mUi->mUnitComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedUnitChanged(int)));
 
     const QString savedName = QSettings().value(DefaultUnitNameKey(mMixerType)).toString();
-    const QHostAddress savedAddress(QSettings().value(DefaultUnitIPKey(mMixerType), DefaultUnitIP()).toString());
+    const QHostAddress savedAddress =
+        cIPAddressValidator::ToAddress(QSettings().value(DefaultUnitIPKey(mMixerType), DefaultUnitIP()).toString());
 
     if (savedName.isEmpty() && mUi->mUnitComboBox->count() >= 2)
     {
@@ -628,10 +630,12 @@ void cMainWindow::ConnectCheckBoxToggled(bool Toggle)
 {
     if (Toggle)
     {
-        const QHostAddress address(mUi->mIPAddressEdit->text());
+        // Read in decimal whatever zeros lead the groups; stored in the plain form, so that every
+        // reader of the store gets the same address.
+        const QHostAddress address = cIPAddressValidator::ToAddress(mUi->mIPAddressEdit->text());
         mTCPMIDIInputOutput->ConnectToHost(address);
         QSettings().setValue(DefaultUnitNameKey(mMixerType), UnitAt(mUi->mUnitComboBox->currentIndex()).Name);
-        QSettings().setValue(DefaultUnitIPKey(mMixerType), mUi->mIPAddressEdit->text());
+        QSettings().setValue(DefaultUnitIPKey(mMixerType), address.toString());
         mCustomUnit.Address = address;
         mMIDITranslatorConfiguration->SetTCPInputOutput(mTCPMIDIInputOutput);
     }
