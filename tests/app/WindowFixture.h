@@ -3,6 +3,7 @@
 // files of the test's own, the in-memory registry, and discovery kept on loopback. Drives the
 // window's widgets the way a user does. Test thread only.
 
+#include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "app/MainWindow.h"
 #include "app/MIDIActiveWidget.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
