@@ -13,9 +13,6 @@ private slots:
     void init();
     void keysReachTheirPlaceInTheStore_data();
     void keysReachTheirPlaceInTheStore();
-    void familiesKeepSeparateValues();
-    void upgradedFamilyNames_data();
-    void upgradedFamilyNames();
 
 private:
     WindowFixture::cTestPlace mPlace;
@@ -63,38 +60,6 @@ void tst_SettingsKeys::keysReachTheirPlaceInTheStore()
         settings.beginGroup(group);
     QCOMPARE(settings.childKeys(), QStringList({leaf}));
     QCOMPARE(settings.value(leaf).toString(), QString("stored"));
-}
-
-void tst_SettingsKeys::familiesKeepSeparateValues()
-{
-    QSettings().setValue(MIDIChannelKey("Ny-16"), 4u);
-    QSettings().setValue(MIDIChannelKey("KRT-24"), 9u);
-    QSettings().setValue(DefaultUnitIPKey("Ny-16"), "10.0.0.1");
-    QCOMPARE(QSettings().value(MIDIChannelKey("Ny-16")).toUInt(), 4u);
-    QCOMPARE(QSettings().value(MIDIChannelKey("KRT-24")).toUInt(), 9u);
-    QCOMPARE(QSettings().value(DefaultUnitIPKey("KRT-24"), DefaultUnitIP()).toString(), QString("192.168.1.1"));
-    QVERIFY(!QSettings().contains(MIDIChannelKey("Zeta")));
-    QCOMPARE(kDefaultMIDIChannel, 1u);
-    QCOMPARE(MIDIModeValue(), QString("MIDI"));
-    QCOMPARE(TCPModeValue(), QString("TCP"));
-}
-
-void tst_SettingsKeys::upgradedFamilyNames_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("used");
-    QTest::newRow("Ny") << "Ny" << "Ny-16";
-    QTest::newRow("Ny-16") << "Ny-16" << "Ny-16";
-    QTest::newRow("NY") << "NY" << "NY";
-    QTest::newRow("Ny with a blank") << "Ny " << "Ny ";
-    QTest::newRow("empty") << "" << "";
-}
-
-void tst_SettingsKeys::upgradedFamilyNames()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, used);
-    QCOMPARE(UpgradedMixerType(stored), used);
 }
 
 QTEST_MAIN(tst_SettingsKeys)
