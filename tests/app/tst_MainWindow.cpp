@@ -92,6 +92,7 @@ private slots:
     void aProtocolChangeDropsTheConnection();
 
     // Tray, about box, destruction.
+    void slotsKeepTheirNamesAndOrder();
     void trayMenuAndAboutBox();
     void closingTheWindowClosesTheVirtualPortsFirst();
 
@@ -666,8 +667,32 @@ void tst_MainWindow::aProtocolChangeDropsTheConnection()
 
 // ---- Tray, about box, destruction ---------------------------------------------------------------
 
+void tst_MainWindow::slotsKeepTheirNamesAndOrder()
+{
+    // Other code connects to the window by these signatures.
+    const QStringList expected = {
+        "SystemTrayIconActivated(QSystemTrayIcon::ActivationReason)", "ShowPreferences()", "ShowAboutMessageBox()",
+        "OpenHelpManual()", "FoundUnitsChanged()", "IPAddressChanged()", "SelectedMixerTypeChanged(int)",
+        "SelectedUnitChanged(int)", "SelectedDAWChanged(int)", "ConnectCheckBoxToggled(bool)",
+        "MixerConnectionModeToggled()", "RepopulateMixerMIDIInputComboBox()", "MixerMIDIInputSelected(int)",
+        "RepopulateMixerMIDIOutputComboBox()", "MixerMIDIOutputSelected(int)", "MIDIChannelComboIndexChanged(int)",
+        "TCPMIDIConnectionStateStringChanged(QString)"};
+    const QMetaObject& meta = cMainWindow::staticMetaObject;
+    QStringList found;
+    for (int index = meta.methodOffset(); index < meta.methodCount(); ++index)
+    {
+        const QMetaMethod method = meta.method(index);
+        QCOMPARE(method.methodType(), QMetaMethod::Slot);
+        QCOMPARE(method.access(), QMetaMethod::Public);
+        found << QString::fromLatin1(method.methodSignature());
+    }
+    QCOMPARE(found, expected);
+}
+
 void tst_MainWindow::trayMenuAndAboutBox()
 {
+    QVERIFY(QFile::exists(":/Images/Quillon.ico"));
+    QVERIFY(QFile::exists(":/Images/Quillon.svg"));
     sWindow w(mPlace.Maps());
     QMenu* menu = w.Window->findChild<QMenu*>();
     QVERIFY(menu);
@@ -679,6 +704,7 @@ void tst_MainWindow::trayMenuAndAboutBox()
     QVERIFY(tray);
     QCOMPARE(tray->contextMenu(), menu);
     QVERIFY(!tray->icon().isNull());
+    QVERIFY(!tray->icon().pixmap(16, 16).isNull());
     QVERIFY(!w.Window->windowIcon().isNull());
 
     QVERIFY(!w.Window->isVisible());
