@@ -70,6 +70,7 @@ private slots:
 
     // Family, protocol, channel, mode and ports.
     void firstStartWithAnEmptyStore();
+    void withoutMapsTheWindowStillWorks();
     void storedFamilyNames_data();
     void storedFamilyNames();
     void storedChannels_data();
@@ -233,6 +234,25 @@ void tst_MainWindow::firstStartWithAnEmptyStore()
     QVERIFY(!QSettings().contains(DefaultUnitNameKey("KRT-24")));
     // The link is not registered while Connect is unchecked.
     QVERIFY(!w.Registry->GetNamedPortNames().contains("Corvane Internal TCP MIDI"));
+}
+
+void tst_MainWindow::withoutMapsTheWindowStillWorks()
+{
+    QTemporaryDir empty;
+    cLogCapture log;
+    sWindow w(empty.path() + "/");
+    QVERIFY(!log.Messages().filter("mixer_map.json").isEmpty());
+    QCOMPARE(w.Items("mMixerTypeComboBox"), QStringList());
+    QCOMPARE(w.Items("mDAWTypeComboBox"), QStringList());
+    QVERIFY(!QSettings().contains(MixerTypeKey()));
+    w.Registry->PlugInput("Desk");
+    QCOMPARE(w.Items("mMixerMIDIInComboBox"), QStringList({"-", "Desk"}));
+    w.Choose("mMixerMIDIInComboBox", "Desk");
+    QCOMPARE(Stored(InputPortKey("")).toString(), QString("Desk"));
+    w.Click("mTCPIPRadioButton");
+    QCOMPARE(w.Status(), QString("Not Connected"));
+    w.Choose("mMIDIChannelComboBox", "3");
+    QCOMPARE(Stored(MIDIChannelKey("")).toUInt(), 2u);
 }
 
 void tst_MainWindow::storedFamilyNames_data()
