@@ -9,8 +9,8 @@
 
 using namespace WindowFixture;
 
-// Renders the window in both connection modes to PNG files under the build folder
-// (screenshots/main-window-midi.png, screenshots/main-window-tcp.png) and checks the layout rules:
+// Renders the window in both connection modes to PNG files in the build folder's screenshots
+// folder (main-window-midi.png, main-window-tcp.png) and checks the layout rules:
 // the window takes exactly the size of what is visible, only one group is shown, nothing is cut.
 class tst_MainWindowScreenshots : public QObject
 {
@@ -30,10 +30,7 @@ private:
 
 QString tst_MainWindowScreenshots::ShotPath(const QString& Mode)
 {
-    QString folder = QString::fromLocal8Bit(qgetenv("QUILLON_BINARY_DIR"));
-    if (folder.isEmpty())
-        folder = QDir::currentPath();
-    folder += "/screenshots";
+    const QString folder = QStringLiteral(QUILLON_SCREENSHOT_DIR);
     QDir().mkpath(folder);
     return folder + "/main-window-" + Mode + ".png";
 }
