@@ -618,7 +618,7 @@ void tst_MainWindow::connectingStoresTheConsoleAndFreezesTheList()
 
     w.Click("mConnectCheckBox");
     QVERIFY(w.Checked("mConnectCheckBox"));
-    QTRY_COMPARE(w.Status(), QString("Connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Status(), QString("Connected"), 20000);
     QVERIFY(!w.Enabled("mUnitComboBox"));
     QVERIFY(!w.Enabled("mIPAddressEdit"));
     QCOMPARE(Stored(DefaultUnitNameKey("Ny-16")).toString(), QString("Stage Left"));
@@ -650,7 +650,7 @@ void tst_MainWindow::connectingStoresTheConsoleAndFreezesTheList()
     QLineEdit* edit = w.Get<QLineEdit>("mIPAddressEdit");
     edit->setText("127.000.000.001");
     w.Click("mConnectCheckBox");
-    QTRY_COMPARE(w.Status(), QString("Connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Status(), QString("Connected"), 20000);
     QCOMPARE(Stored(DefaultUnitNameKey("Ny-16")).toString(), QString("Custom"));
     QCOMPARE(Stored(DefaultUnitIPKey("Ny-16")).toString(), QString("127.0.0.1"));
     w.Click("mConnectCheckBox");
@@ -666,7 +666,7 @@ void tst_MainWindow::aProtocolChangeDropsTheConnection()
     sWindow w(mPlace.Maps(), QHostAddress::LocalHost, 9, kManualPolls, link.Server.serverPort());
     QCOMPARE(w.Address(), QString("127.0.0.1"));
     w.Click("mConnectCheckBox");
-    QTRY_COMPARE(w.Status(), QString("Connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Status(), QString("Connected"), 20000);
     const int made = w.Registry->VirtualPortsMade();
 
     w.Choose("mDAWTypeComboBox", "Mackie");
@@ -679,7 +679,7 @@ void tst_MainWindow::aProtocolChangeDropsTheConnection()
 
     // Back to MIDI ports: the status bar is cleared and the link's texts no longer shown.
     w.Click("mConnectCheckBox");
-    QTRY_COMPARE(w.Status(), QString("Connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Status(), QString("Connected"), 20000);
     w.Click("mMIDIPortsRadioButton");
     QVERIFY(!w.Checked("mConnectCheckBox"));
     QVERIFY(w.Status().isEmpty());
@@ -765,7 +765,7 @@ void tst_MainWindow::closingTheWindowClosesTheVirtualPortsFirst()
     Store(DefaultUnitIPKey("KRT-24"), "127.0.0.1");
     auto w = std::make_unique<sWindow>(mPlace.Maps(), QHostAddress::LocalHost, 9, kManualPolls, link.Server.serverPort());
     w->Click("mConnectCheckBox");
-    QTRY_COMPARE(w->Status(), QString("Connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(w->Status(), QString("Connected"), 20000);
     gRegistryAtClose = w->Registry;
     gRegistryAliveAtClose = false;
     SetVirtualMIDIPortCloser(&RecordClose);

@@ -68,10 +68,10 @@ void tst_MainWindowRoad::consoleAndDawTalkThroughTheWindow()
     w.Action("&Show Preferences")->trigger();
     w.Click("mTCPIPRadioButton");
     QCOMPARE(w.Status(), QString("Not Connected"));
-    QTRY_COMPARE(w.Items("mUnitComboBox"), QStringList({"Custom", "Stage Left"}));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Items("mUnitComboBox"), QStringList({"Custom", "Stage Left"}), 20000);
     QCOMPARE(w.Address(), QString("127.0.0.1"));
     w.Click("mConnectCheckBox");
-    QTRY_COMPARE(w.Status(), QString("Connected"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Status(), QString("Connected"), 20000);
     QTRY_VERIFY(simulator.Errors().contains("console-sim: connected"));
 
     // Console to DAW. The lamp is looked at right after it was told, before its 20 ms run out.
