@@ -448,6 +448,9 @@ void tst_MainWindow::consolePortsFollowPluggingAndTheStore()
     unplug("Zed Desk");
     w.ChooseIndex(list, 1);
     QCOMPARE(Stored(key).toString(), QString("Alpha Desk"));
+    QCOMPARE(w.Current(list), QString("Alpha Desk"));
+    w.Choose(list, "(Offline) Zed Desk");
+    QCOMPARE(Stored(key).toString(), QString("Alpha Desk"));
     unplug("Alpha Desk");
     w.ChooseIndex(list, 0);
     QCOMPARE(w.Items(list), QStringList({"-", "(Offline) Alpha Desk"}));
