@@ -127,8 +127,16 @@ private slots:
         }
         qDeleteAll(mHelpers);
         mHelpers.clear();
-        // Leave no segment of this test behind.
-        RunGuard last(mKey);
+        // Leave no segment, semaphore or key file of this test behind: a killed helper cannot
+        // remove what it made, and a semaphore opened in Create mode is removed with its object.
+        {
+            RunGuard last(mKey);
+        }
+        // QSharedMemory keeps a semaphore of its own under the segment's key.
+        for (const char* suffix : {"_memLockKey", "_sharedmemKey"})
+        {
+            QSystemSemaphore(RunGuard::GenerateKeyHash(mKey, QLatin1String(suffix)), 1, QSystemSemaphore::Create);
+        }
     }
 
     void keyHashIsSha1OfKeyAndSuffix_data()
