@@ -17,7 +17,7 @@ namespace
 {
 // Only the SHA-1 hashes of this string become system names; it must never change between
 // releases, or an old and a new Quillon would run side by side.
-const char kInstanceKey[] = "Qu1llon-Corvane:console<->DAW bridge, one per session #7c5e2b90aF";
+const char kInstanceKey[] = "Qu1llon-Corvane:console<->DAW bridge, one per session #7c5e2b90a";
 static_assert(sizeof(kInstanceKey) - 1 == 64, "the instance key is 64 characters long");
 
 #ifdef Q_OS_WIN

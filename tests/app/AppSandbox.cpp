@@ -1,0 +1,187 @@
+#include "tests/app/AppSandbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/types.h>
+
+namespace
+{
+const QString kNamespacePrefix = QStringLiteral("quillon-gui-");
+const int kCommandMs = 20000;
+} // namespace
+
+QStringList cAppSandbox::MissingTools()
+{
+    QStringList missing;
+    for (const char* tool : {"ip", "unshare", "nsenter", "ipcs"})
+    {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty() &&
+            QStandardPaths::findExecutable(QLatin1String(tool), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty())
+            missing.append(QLatin1String(tool));
+    }
+    return missing;
+}
+
+cAppSandbox::~cAppSandbox()
+{
+    Remove();
+}
+
+bool cAppSandbox::Run(const QStringList& Command, QString* Output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(Command.first(), Command.mid(1));
+    const bool finished = process.waitForFinished(kCommandMs);
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    if (Output)
+        *Output = output;
+    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Namespaces left by a test that died before its clean-up: their pid no longer runs.
+void cAppSandbox::RemoveStaleNamespaces()
+{
+    QString list;
+    Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("list")}, &list);
+    static const QRegularExpression name(QStringLiteral("^%1(\\d+)\\b").arg(kNamespacePrefix),
+                                         QRegularExpression::MultilineOption);
+    auto matches = name.globalMatch(list);
+    while (matches.hasNext())
+    {
+        const auto match = matches.next();
+        if (::kill(static_cast<pid_t>(match.captured(1).toLongLong()), 0) != 0 && errno == ESRCH)
+            Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), match.captured(0)});
+    }
+}
+
+bool cAppSandbox::Create(QString* Error)
+{
+    RemoveStaleNamespaces();
+    mNetworkNamespace = kNamespacePrefix + QString::number(QCoreApplication::applicationPid());
+    QString output;
+    if (!Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("add"), mNetworkNamespace}, &output) ||
+        !Run({QStringLiteral("ip"), QStringLiteral("-n"), mNetworkNamespace, QStringLiteral("link"), QStringLiteral("set"),
+              QStringLiteral("lo"), QStringLiteral("up")},
+             &output))
+    {
+        *Error = QStringLiteral("cannot make network namespace %1: %2").arg(mNetworkNamespace, output.trimmed());
+        mNetworkNamespace.clear();
+        return false;
+    }
+    // A sleeping process holds the IPC namespace; every instance of the program joins it.
+    mIpcHolder.start(QStringLiteral("unshare"), {QStringLiteral("--ipc"), QStringLiteral("sleep"), QStringLiteral("infinity")});
+    if (!mIpcHolder.waitForStarted(kCommandMs) || !RunInside({QStringLiteral("true")}, &output))
+    {
+        *Error = QStringLiteral("cannot make an IPC namespace: %1").arg(output.trimmed());
+        return false;
+    }
+    if (!mHome.isValid())
+    {
+        *Error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    for (const char* folder : {"config", "runtime", "tmp", "bin"})
+        QDir(mHome.path()).mkpath(QLatin1String(folder));
+    QFile::setPermissions(mHome.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // The desktop's document opener, as Qt finds it on a plain X desktop: here it only notes the
+    // request, so no viewer ever opens during a test.
+    QFile opener(mHome.filePath(QStringLiteral("bin/xdg-open")));
+    if (!opener.open(QIODevice::WriteOnly))
+    {
+        *Error = QStringLiteral("cannot write the document opener");
+        return false;
+    }
+    opener.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '%1'\n")
+                     .arg(mHome.filePath(QStringLiteral("opened.txt")))
+                     .toLocal8Bit());
+    opener.close();
+    opener.setPermissions(opener.permissions() | QFile::ExeOwner);
+    return true;
+}
+
+void cAppSandbox::Remove()
+{
+    if (mIpcHolder.state() != QProcess::NotRunning)
+    {
+        ::kill(static_cast<pid_t>(mIpcHolder.processId()), SIGKILL);
+        mIpcHolder.waitForFinished(kCommandMs);
+    }
+    if (!mNetworkNamespace.isEmpty())
+    {
+        Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), mNetworkNamespace});
+        mNetworkNamespace.clear();
+    }
+}
+
+QStringList cAppSandbox::Command(const QString& Program, const QStringList& Arguments) const
+{
+    // nsenter and ip both execute the program in their own place, so the pid is the program's.
+    QStringList command{QStringLiteral("nsenter"),
+                        QStringLiteral("--target"),
+                        QString::number(mIpcHolder.processId()),
+                        QStringLiteral("--ipc"),
+                        QStringLiteral("--"),
+                        QStringLiteral("ip"),
+                        QStringLiteral("netns"),
+                        QStringLiteral("exec"),
+                        mNetworkNamespace,
+                        Program};
+    command.append(Arguments);
+    return command;
+}
+
+bool cAppSandbox::RunInside(const QStringList& Command, QString* Output) const
+{
+    return Run(this->Command(Command.first(), Command.mid(1)), Output);
+}
+
+QProcessEnvironment cAppSandbox::Environment(const QString& Display) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No session bus: the tray icon is then embedded the classic X way, into trayer.
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
+                             "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID", "QT_QPA_PLATFORMTHEME", "XAUTHORITY"})
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("DISPLAY"), Display);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), ConfigFolder());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), mHome.filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("TMPDIR"), mHome.filePath(QStringLiteral("tmp")));
+    environment.insert(QStringLiteral("PATH"),
+                       mHome.filePath(QStringLiteral("bin")) + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    return environment;
+}
+
+QString cAppSandbox::ConfigFolder() const
+{
+    return mHome.filePath(QStringLiteral("config"));
+}
+
+QStringList cAppSandbox::OpenedDocuments() const
+{
+    QFile file(mHome.filePath(QStringLiteral("opened.txt")));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList cAppSandbox::SharedMemorySegments() const
+{
+    QString output;
+    if (!RunInside({QStringLiteral("ipcs"), QStringLiteral("-m")}, &output))
+        return {QStringLiteral("ipcs failed: ") + output};
+    QStringList segments;
+    for (const QString& line : output.split(QLatin1Char('\n')))
+    {
+        if (line.startsWith(QLatin1String("0x")))
+            segments.append(line.simplified());
+    }
+    return segments;
+}
