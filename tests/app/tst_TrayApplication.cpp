@@ -17,6 +17,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace
 {
@@ -30,6 +31,14 @@ QString ProgramPath()
 QString ScreenshotFolder()
 {
     return QString::fromLocal8Bit(qgetenv("QUILLON_BINARY_DIR")) + QStringLiteral("/gui-screenshots");
+}
+
+// The namespace a /proc link names, such as "net:[4026531840]".
+QByteArray Namespace(const QString& Link)
+{
+    char target[128] = {};
+    const ssize_t length = ::readlink(QFile::encodeName(Link).constData(), target, sizeof target - 1);
+    return length > 0 ? QByteArray(target, int(length)) : QByteArray();
 }
 
 bool IsTrayIcon(const cXDesktop::sWindow& Window)
@@ -188,6 +197,15 @@ private slots:
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
         QVERIFY(mDesktop->TrayGeometry().contains(icon.Geometry.center()));
+        // The pid is the program's own, and it runs off the machine's network.
+        const QString proc = QStringLiteral("/proc/%1/").arg(mInstances.first()->processId());
+        QCOMPARE(QFileInfo(proc + QStringLiteral("exe")).canonicalFilePath(), QFileInfo(ProgramPath()).canonicalFilePath());
+        for (const char* space : {"net", "ipc"})
+        {
+            const QByteArray program = Namespace(proc + QStringLiteral("ns/") + QLatin1String(space));
+            QVERIFY2(program.startsWith(space) && program != Namespace(QStringLiteral("/proc/self/ns/") + QLatin1String(space)),
+                     program.constData());
+        }
         Screenshot(QStringLiteral("tray"), mDesktop->TrayGeometry());
         for (const cXDesktop::sWindow& window : mDesktop->Windows())
         {
