@@ -164,6 +164,30 @@ QString cAppSandbox::ConfigFolder() const
     return mHome.filePath(QStringLiteral("config"));
 }
 
+bool cAppSandbox::WriteSettings(const QByteArray& Ini) const
+{
+    QDir().mkpath(ConfigFolder() + QStringLiteral("/Corvane"));
+    QFile file(ConfigFolder() + QStringLiteral("/Corvane/Quillon.conf"));
+    return file.open(QIODevice::WriteOnly) && file.write(Ini) == Ini.size();
+}
+
+QString cAppSandbox::CopyProgram(const QString& Program, const QMap<QString, QByteArray>& Maps) const
+{
+    const QString folder = mHome.filePath(QStringLiteral("program/bin"));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder + QStringLiteral("/Maps"));
+    const QString copy = folder + QStringLiteral("/quillon");
+    if (!QFile::copy(Program, copy))
+        return QString();
+    for (auto map = Maps.cbegin(); map != Maps.cend(); ++map)
+    {
+        QFile file(folder + QStringLiteral("/Maps/") + map.key());
+        if (!file.open(QIODevice::WriteOnly) || file.write(map.value()) != map.value().size())
+            return QString();
+    }
+    return copy;
+}
+
 QStringList cAppSandbox::OpenedDocuments() const
 {
     QFile file(mHome.filePath(QStringLiteral("opened.txt")));

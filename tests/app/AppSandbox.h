@@ -5,6 +5,7 @@
 // single-instance segment meets no other Quillon on the machine, and the test can list it).
 // Settings, run-time files and the help opener are private folders. Test thread only.
 
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -29,6 +30,11 @@ public:
     QProcessEnvironment Environment(const QString& Display) const;
     QString NetworkNamespace() const { return mNetworkNamespace; }
     QString ConfigFolder() const;
+    // Writes the program's settings store (QSettings' native format here: an ini file).
+    bool WriteSettings(const QByteArray& Ini) const;
+    // A copy of Program in a folder of its own with these map files beside it in Maps; returns
+    // the copy's path.
+    QString CopyProgram(const QString& Program, const QMap<QString, QByteArray>& Maps) const;
     // What the program asked the desktop to open, one line per request.
     QStringList OpenedDocuments() const;
     // The shared-memory segments that exist in the sandbox (ipcs -m lines with a key).

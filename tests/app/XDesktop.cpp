@@ -18,6 +18,7 @@ namespace
 {
 const int kStartMs = 15000;
 const int kPollMs = 50;
+const int kOcrScale = 3;
 
 // The tray sits at the top right, 32 pixels high, so its icons have a known place.
 const int kScreenWidth = 1024;
@@ -351,24 +352,44 @@ bool cXDesktop::SaveScreenshot(const QString& Path, const QRect& Area)
     return Screenshot(Area).save(Path, "PNG");
 }
 
-QStringList cXDesktop::ReadText(const QRect& Area)
+// OCR of a part of the screen. Screen text is small; tesseract reads it far better three times larger.
+QString cXDesktop::Recognise(const QRect& Area, const QStringList& Options)
 {
     QTemporaryDir scratch;
     const QString picture = scratch.filePath(QStringLiteral("text.png"));
-    // Screen text is small; tesseract reads it far better three times larger.
     const QImage image = Screenshot(Area);
-    if (image.isNull() || !image.scaled(image.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(picture))
-        return QStringList();
+    if (image.isNull() || !image.scaled(image.size() * kOcrScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(picture))
+        return QString();
     QProcess tesseract;
-    tesseract.start(QStringLiteral("tesseract"), {picture, QStringLiteral("stdout")});
+    tesseract.start(QStringLiteral("tesseract"), QStringList{picture, QStringLiteral("stdout")} + Options);
     if (!tesseract.waitForFinished(60000))
-        return QStringList();
+        return QString();
+    return QString::fromUtf8(tesseract.readAllStandardOutput());
+}
+
+QStringList cXDesktop::ReadText(const QRect& Area)
+{
     QStringList lines;
-    for (const QString& line : QString::fromUtf8(tesseract.readAllStandardOutput()).split(QLatin1Char('\n')))
+    for (const QString& line : Recognise(Area, {}).split(QLatin1Char('\n')))
     {
         const QString simple = line.simplified();
         if (!simple.isEmpty())
             lines.append(simple);
     }
     return lines;
+}
+
+QRect cXDesktop::FindWord(const QRect& Area, const QString& Word)
+{
+    // tsv columns: level page block paragraph line word left top width height confidence text
+    for (const QString& line : Recognise(Area, {QStringLiteral("tsv")}).split(QLatin1Char('\n')))
+    {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() == 12 && fields[11].trimmed() == Word)
+        {
+            return QRect(Area.x() + fields[6].toInt() / kOcrScale, Area.y() + fields[7].toInt() / kOcrScale,
+                         fields[8].toInt() / kOcrScale, fields[9].toInt() / kOcrScale);
+        }
+    }
+    return QRect();
 }

@@ -61,10 +61,13 @@ public:
     bool SaveScreenshot(const QString& Path, const QRect& Area = QRect());
     // The text tesseract reads in Area, its lines without blank ones.
     QStringList ReadText(const QRect& Area);
+    // Where tesseract reads Word in Area, in root coordinates (null if nowhere).
+    QRect FindWord(const QRect& Area, const QString& Word);
 
 private:
     bool StartProcess(QProcess& Process, const QString& Program, const QStringList& Arguments);
     static void EndProcess(QProcess& Process);
+    QString Recognise(const QRect& Area, const QStringList& Options);
 
     QProcess mXvfb;
     QProcess mTrayer;

@@ -6,6 +6,7 @@
 
 #include "tests/app/AppSandbox.h"
 #include "tests/app/XDesktop.h"
+#include "tests/network/SimulatorProcess.h"
 
 #include <QDate>
 #include <QDir>
@@ -63,11 +64,11 @@ private:
     std::unique_ptr<cXDesktop> mDesktop;
     QList<QProcess*> mInstances;
 
-    QProcess* StartInstance()
+    QProcess* StartInstance(const QString& Program = ProgramPath())
     {
         auto* process = new QProcess(this);
         mInstances.append(process);
-        const QStringList command = mSandbox.Command(ProgramPath(), {});
+        const QStringList command = mSandbox.Command(Program, {});
         process->setProcessEnvironment(mSandbox.Environment(mDesktop->DisplayName()));
         process->setProcessChannelMode(QProcess::MergedChannels);
         process->start(command.first(), command.mid(1));
@@ -95,9 +96,9 @@ private:
     cXDesktop::sWindow WaitForTrayIcon() { return mDesktop->WaitForWindow(IsTrayIcon); }
 
     // Starts an instance and waits until its icon sits in the tray.
-    QProcess* StartInTray(cXDesktop::sWindow* Icon)
+    QProcess* StartInTray(cXDesktop::sWindow* Icon, const QString& Program = ProgramPath())
     {
-        QProcess* process = StartInstance();
+        QProcess* process = StartInstance(Program);
         if (!process)
             return nullptr;
         *Icon = WaitForTrayIcon();
@@ -135,6 +136,18 @@ private:
                 return true;
         }
         return false;
+    }
+
+    // A window is mapped before it is painted: reads its text until Expected shows (or time is
+    // up) and returns the last reading, its lines joined by blanks.
+    QString ReadWhenPainted(const cXDesktop::sWindow& Window, const QString& Expected)
+    {
+        QString text;
+        mDesktop->WaitUntil([&] {
+            text = mDesktop->ReadText(mDesktop->Find(Window.Id).Geometry).join(QLatin1Char(' '));
+            return text.contains(Expected);
+        });
+        return text;
     }
 
     void Screenshot(const QString& Name, const QRect& Area = QRect())
@@ -254,6 +267,7 @@ private slots:
         QVERIFY(StartInTray(&icon));
         const cXDesktop::sWindow menu = OpenMenu(icon);
         QVERIFY(menu.Id);
+        ReadWhenPainted(menu, QStringLiteral("Quit"));
         Screenshot(QStringLiteral("menu"), menu.Geometry);
         const QStringList expected{QStringLiteral("Show Preferences"), QStringLiteral("About"), QStringLiteral("Help"),
                                    QStringLiteral("Quit")};
@@ -276,8 +290,8 @@ private slots:
             return W.TopLevel && W.Viewable && W.Name == QLatin1String("About Quillon");
         });
         QVERIFY(box.Id);
+        const QString text = ReadWhenPainted(box, QStringLiteral("Quillon 1.40"));
         Screenshot(QStringLiteral("about"), box.Geometry);
-        const QString text = mDesktop->ReadText(box.Geometry).join(QLatin1Char(' '));
         QVERIFY2(text.contains(QStringLiteral("Quillon 1.40")), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("Corvane")), qPrintable(text));
         QVERIFY2(text.contains(QString::number(QDate::currentDate().year())), qPrintable(text));
@@ -395,8 +409,8 @@ private slots:
             return W.TopLevel && W.Viewable && W.Name == QLatin1String("Systray");
         });
         QVERIFY(box.Id);
+        const QString text = ReadWhenPainted(box, QStringLiteral("Could not detect any system tray on this system"));
         Screenshot(QStringLiteral("no-tray"), box.Geometry);
-        const QString text = mDesktop->ReadText(box.Geometry).join(QLatin1Char(' '));
         QVERIFY2(text.contains(QStringLiteral("Could not detect any system tray on this system")), qPrintable(text));
 
         QVERIFY(mDesktop->Key(QStringLiteral("Return")));
@@ -410,6 +424,72 @@ private slots:
         QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
+    }
+
+    // Connected to a console (the simulator, on the namespace's loopback), "Quit" still ends the
+    // program cleanly: exit code 0, the console sees the link close, and nothing is reported
+    // once the window is gone.
+    void quitWhileConnectedEndsCleanly()
+    {
+        if (!cSimulatorProcess::Available())
+        {
+            if (qgetenv("CI") == "true")
+                QFAIL("the console simulator is not built");
+            QSKIP("the console simulator is not built");
+        }
+        cSimulatorProcess console;
+        QVERIFY2(console.Start({QStringLiteral("--name"), QStringLiteral("Test Desk")},
+                               {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), mSandbox.NetworkNamespace()}),
+                 qPrintable(console.Errors()));
+
+        // A family of the test's own whose map sends the console side over the network link,
+        // and settings that select it in TCP/IP mode with the simulator's address typed in.
+        const QString program = mSandbox.CopyProgram(
+            ProgramPath(),
+            {{QStringLiteral("mixer_map.json"),
+              R"({"mixers": [{"name": "TestDesk", "daws": [{"name": "TestDAW", "file": "test_map.json"}]}]})"},
+             {QStringLiteral("test_map.json"),
+              R"({"virtual_ports": [], "port_aliases": [
+                    {"type": "input", "name": "Corvane Internal TCP MIDI", "alias": "Mixer In"},
+                    {"type": "output", "name": "Corvane Internal TCP MIDI", "alias": "Mixer Out"}],
+                  "variables": [], "rules": []})"}});
+        QVERIFY(!program.isEmpty());
+        QVERIFY(mSandbox.WriteSettings("[General]\nMixerType=TestDesk\nDAWType=TestDAW\n\n[TestDesk]\nMode=TCP\n"
+                                       "Connection\\DefaultUnitName=Custom\nConnection\\DefaultUnitIP=127.0.0.1\n"));
+
+        QString error;
+        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
+        cXDesktop::sWindow icon;
+        QProcess* instance = StartInTray(&icon, program);
+        QVERIFY(instance);
+        mDesktop->Click(icon.Geometry.center(), 1, 2);
+        const cXDesktop::sWindow window = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
+            return IsMainWindow(W) && W.Viewable;
+        });
+        QVERIFY(window.Id);
+        ReadWhenPainted(window, QStringLiteral("Connect"));
+        const QRect connect = mDesktop->FindWord(window.Geometry, QStringLiteral("Connect"));
+        QVERIFY2(!connect.isNull(), qPrintable(mDesktop->ReadText(window.Geometry).join(QLatin1Char('|'))));
+        mDesktop->Click(connect.center());
+        QVERIFY2(mDesktop->WaitUntil([&] { return console.Errors().contains(QStringLiteral("console-sim: connected")); }),
+                 qPrintable(console.Errors()));
+        QVERIFY(mDesktop->WaitUntil([&] {
+            return mDesktop->ReadText(mDesktop->Find(window.Id).Geometry).join(QLatin1Char(' ')).contains(QStringLiteral("Connected"));
+        }));
+        Screenshot(QStringLiteral("window-connected"), mDesktop->Find(window.Id).Geometry);
+
+        instance->readAll(); // only what comes after "Quit" is looked at below
+        QVERIFY(OpenMenu(icon).Id);
+        QVERIFY(mDesktop->Key(QStringLiteral("q")));
+        int code = -2;
+        QVERIFY(Ended(instance, &code));
+        QCOMPARE(code, 0);
+        const QString afterQuit = QString::fromLocal8Bit(instance->readAll());
+        QVERIFY2(!afterQuit.contains(QStringLiteral("ERROR")) && !afterQuit.contains(QStringLiteral("QObject")) &&
+                     !afterQuit.contains(QStringLiteral("QWidget")),
+                 qPrintable(afterQuit));
+        QVERIFY2(mDesktop->WaitUntil([&] { return console.Errors().contains(QStringLiteral("console-sim: disconnected")); }),
+                 qPrintable(console.Errors()));
     }
 };
 
