@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
@@ -46,6 +47,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
 
     QApplication application(argc, argv);
+    // Every window of the program, the about box among them, shows the program's icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Images/Quillon.ico")));
 
     if (!QSystemTrayIcon::isSystemTrayAvailable())
     {
