@@ -126,6 +126,13 @@ private slots:
         QVERIFY(link.isExecutable());
     }
 
+    void commandsFolderHoldsOnlyTheCommand()
+    {
+        // Maps or the manual in /usr/bin would be found by nothing and clutter everyone's PATH.
+        QCOMPARE(QDir(mRoot + QStringLiteral("/usr/bin")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList{QStringLiteral("quillon")});
+    }
+
     void everyMapIsInstalled()
     {
         const QDir source(QStringLiteral(QUILLON_SOURCE_DIR "/Maps"));
