@@ -1,25 +1,24 @@
 #include "tests/app/AppSandbox.h"
 
-#include <QCoreApplication>
+#include "tests/support/NetworkNamespaces.h"
+
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
-#include <cerrno>
 #include <csignal>
 #include <sys/types.h>
 
 namespace
 {
-const QString kNamespacePrefix = QStringLiteral("quillon-gui-");
+const QString kRole = QStringLiteral("gui");
 const int kCommandMs = 20000;
 } // namespace
 
 QStringList cAppSandbox::MissingTools()
 {
     QStringList missing;
-    for (const char* tool : {"ip", "unshare", "nsenter", "ipcs"})
+    for (const char* tool : {"unshare", "nsenter", "ipcs"})
     {
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty() &&
             QStandardPaths::findExecutable(QLatin1String(tool), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty())
@@ -27,6 +26,8 @@ QStringList cAppSandbox::MissingTools()
     }
     return missing;
 }
+
+cAppSandbox::cAppSandbox() = default;
 
 cAppSandbox::~cAppSandbox()
 {
@@ -45,36 +46,18 @@ bool cAppSandbox::Run(const QStringList& Command, QString* Output)
     return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-// Namespaces left by a test that died before its clean-up: their pid no longer runs.
-void cAppSandbox::RemoveStaleNamespaces()
-{
-    QString list;
-    Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("list")}, &list);
-    static const QRegularExpression name(QStringLiteral("^%1(\\d+)\\b").arg(kNamespacePrefix),
-                                         QRegularExpression::MultilineOption);
-    auto matches = name.globalMatch(list);
-    while (matches.hasNext())
-    {
-        const auto match = matches.next();
-        if (::kill(static_cast<pid_t>(match.captured(1).toLongLong()), 0) != 0 && errno == ESRCH)
-            Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), match.captured(0)});
-    }
-}
-
 bool cAppSandbox::Create(QString* Error)
 {
-    RemoveStaleNamespaces();
-    mNetworkNamespace = kNamespacePrefix + QString::number(QCoreApplication::applicationPid());
-    QString output;
-    if (!Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("add"), mNetworkNamespace}, &output) ||
-        !Run({QStringLiteral("ip"), QStringLiteral("-n"), mNetworkNamespace, QStringLiteral("link"), QStringLiteral("set"),
-              QStringLiteral("lo"), QStringLiteral("up")},
-             &output))
+    if (!cNetworkNamespaces::Available(Error))
+        return false;
+    mNamespaces = std::make_unique<cNetworkNamespaces>();
+    if (!mNamespaces->Add(kRole))
     {
-        *Error = QStringLiteral("cannot make network namespace %1: %2").arg(mNetworkNamespace, output.trimmed());
-        mNetworkNamespace.clear();
+        *Error = mNamespaces->Why();
+        mNamespaces.reset();
         return false;
     }
+    QString output;
     // A sleeping process holds the IPC namespace; every instance of the program joins it.
     mIpcHolder.start(QStringLiteral("unshare"), {QStringLiteral("--ipc"), QStringLiteral("sleep"), QStringLiteral("infinity")});
     if (!mIpcHolder.waitForStarted(kCommandMs) || !RunInside({QStringLiteral("true")}, &output))
@@ -113,28 +96,23 @@ void cAppSandbox::Remove()
         ::kill(static_cast<pid_t>(mIpcHolder.processId()), SIGKILL);
         mIpcHolder.waitForFinished(kCommandMs);
     }
-    if (!mNetworkNamespace.isEmpty())
-    {
-        Run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), mNetworkNamespace});
-        mNetworkNamespace.clear();
-    }
+    mNamespaces.reset();
 }
 
 QStringList cAppSandbox::Command(const QString& Program, const QStringList& Arguments) const
 {
     // nsenter and ip both execute the program in their own place, so the pid is the program's.
-    QStringList command{QStringLiteral("nsenter"),
-                        QStringLiteral("--target"),
-                        QString::number(mIpcHolder.processId()),
-                        QStringLiteral("--ipc"),
-                        QStringLiteral("--"),
-                        QStringLiteral("ip"),
-                        QStringLiteral("netns"),
-                        QStringLiteral("exec"),
-                        mNetworkNamespace,
-                        Program};
+    QStringList command{QStringLiteral("nsenter"), QStringLiteral("--target"), QString::number(mIpcHolder.processId()),
+                        QStringLiteral("--ipc"), QStringLiteral("--")};
+    command.append(NetworkExec());
+    command.append(Program);
     command.append(Arguments);
     return command;
+}
+
+QStringList cAppSandbox::NetworkExec() const
+{
+    return mNamespaces ? mNamespaces->Exec(kRole) : QStringList();
 }
 
 bool cAppSandbox::RunInside(const QStringList& Command, QString* Output) const

@@ -1,7 +1,7 @@
 #pragma once
 // Test helper: where the tray program runs in its end-to-end tests. Every instance runs inside a
-// network namespace that this test makes (named with its pid, so its discovery broadcasts reach
-// nothing but its own loopback) and inside an IPC namespace of the test's own (so its
+// network namespace that this test makes (cNetworkNamespaces, named with the test's pid, so its
+// discovery broadcasts reach nothing but its own loopback) and inside an IPC namespace of the test's own (so its
 // single-instance segment meets no other Quillon on the machine, and the test can list it).
 // Settings, run-time files and the help opener are private folders. Test thread only.
 
@@ -12,12 +12,16 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
+
+class cNetworkNamespaces;
+
 class cAppSandbox
 {
 public:
     static QStringList MissingTools();
 
-    cAppSandbox() = default;
+    cAppSandbox();
     ~cAppSandbox();
     cAppSandbox(const cAppSandbox&) = delete;
     cAppSandbox& operator=(const cAppSandbox&) = delete;
@@ -28,7 +32,8 @@ public:
     // Program and arguments as they run inside the namespaces.
     QStringList Command(const QString& Program, const QStringList& Arguments) const;
     QProcessEnvironment Environment(const QString& Display) const;
-    QString NetworkNamespace() const { return mNetworkNamespace; }
+    // The command prefix that runs a program in the network namespace only.
+    QStringList NetworkExec() const;
     QString ConfigFolder() const;
     // Writes the program's settings store (QSettings' native format here: an ini file).
     bool WriteSettings(const QByteArray& Ini) const;
@@ -44,9 +49,8 @@ public:
 
 private:
     static bool Run(const QStringList& Command, QString* Output = nullptr);
-    static void RemoveStaleNamespaces();
 
-    QString mNetworkNamespace;
+    std::unique_ptr<cNetworkNamespaces> mNamespaces;
     QProcess mIpcHolder;
     QTemporaryDir mHome;
 };

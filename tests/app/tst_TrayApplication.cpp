@@ -31,7 +31,7 @@ QString ProgramPath()
 
 QString ScreenshotFolder()
 {
-    return QString::fromLocal8Bit(qgetenv("QUILLON_BINARY_DIR")) + QStringLiteral("/gui-screenshots");
+    return QStringLiteral(QUILLON_SCREENSHOTS);
 }
 
 // The namespace a /proc link names, such as "net:[4026531840]".
@@ -439,7 +439,7 @@ private slots:
         }
         cSimulatorProcess console;
         QVERIFY2(console.Start({QStringLiteral("--name"), QStringLiteral("Test Desk")},
-                               {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), mSandbox.NetworkNamespace()}),
+                               mSandbox.NetworkExec()),
                  qPrintable(console.Errors()));
 
         // A family of the test's own whose map sends the console side over the network link,
