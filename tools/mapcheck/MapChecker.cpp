@@ -207,7 +207,8 @@ void cMapChecker::Check(const QString& Path)
     {
         sMapFinding finding;
         finding.Rejection = true;
-        finding.Position = cJsonPositions::AtOffset(mText, error.offset);
+        // Qt's offset is mostly one past the character it stumbled on.
+        finding.Position = cJsonPositions::AtOffset(mText, qMax(0, error.offset - 1));
         finding.Message = QStringLiteral("not valid JSON: %1; the program loads nothing of this file").arg(error.errorString());
         mFindings << finding;
         return;
