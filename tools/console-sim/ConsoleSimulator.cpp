@@ -59,6 +59,19 @@ bool ParseHexLine(const QString& Line, QByteArray& Bytes)
     return true;
 }
 
+bool ParseConsoleLine(const cConsoleFamily& Family, const QString& Line, QByteArray& Bytes, QString& Error)
+{
+    if (Family.Command(Line, Bytes, Error))
+        return true;
+    if (!Error.isEmpty())
+        return false;
+    if (ParseHexLine(Line, Bytes))
+        return true;
+    Error = Family.Kind() == cConsoleFamily::eKind::None ? QStringLiteral("not hex bytes")
+                                                         : QStringLiteral("neither hex bytes nor a command of the %1").arg(Family.Name());
+    return false;
+}
+
 cConsoleSimulator::cConsoleSimulator(const sConsoleSimSettings& Settings, QObject* Parent)
     : QObject(Parent),
       mSettings(Settings),
@@ -380,11 +393,12 @@ void cConsoleSimulator::StandardInputReadable()
         mStandardInputLine.remove(0, end + 1);
         ++mStandardInputLineNumber;
         QByteArray bytes;
-        if (!ParseHexLine(line, bytes))
+        QString error;
+        if (!ParseConsoleLine(mSettings.Family, line, bytes, error))
         {
-            Report(QStringLiteral("standard input line %1 is not hex, skipped: %2")
+            Report(QStringLiteral("standard input line %1 skipped, %2: %3")
                        .arg(mStandardInputLineNumber)
-                       .arg(line.trimmed()));
+                       .arg(error, line.trimmed()));
             continue;
         }
         if (!bytes.isEmpty())
@@ -394,7 +408,11 @@ void cConsoleSimulator::StandardInputReadable()
 
 void cConsoleSimulator::PrintMessage(const QByteArray& Message)
 {
-    std::fprintf(stdout, "%s\n", Message.toHex(' ').constData());
+    const QString meaning = mSettings.Family.Describe(Message);
+    if (meaning.isEmpty())
+        std::fprintf(stdout, "%s\n", Message.toHex(' ').constData());
+    else
+        std::fprintf(stdout, "%s   # %s\n", Message.toHex(' ').constData(), qPrintable(meaning));
     std::fflush(stdout);
 }
 
