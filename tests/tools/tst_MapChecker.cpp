@@ -34,6 +34,8 @@ private slots:
     void findings_data();
     void findings();
     void translateShowsWhatEachPortReceives();
+    void mixerMapFindings_data();
+    void mixerMapFindings();
 };
 
 void tst_MapChecker::findings_data()
@@ -128,6 +130,48 @@ void tst_MapChecker::translateShowsWhatEachPortReceives()
                                                          {cMapChecker::kTcpPortName, QByteArray()}};
     QCOMPARE(outputs, expected);
     QVERIFY(!checker.Translate(QStringLiteral("Nowhere"), QByteArray::fromHex("b0 07 40"), outputs));
+}
+
+void tst_MapChecker::mixerMapFindings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("finding");
+
+    QTest::newRow("a sound index") << R"({"mixers": [{"name": "KRT-8", "daws": [{"name": "HUI", "file": "map.json"}]}]})" << "";
+    QTest::newRow("missing map file")
+        << R"({"mixers": [{"name": "KRT-8", "daws": [{"name": "HUI", "file": ^"gone.json"}]}]})" << "rejected: $.mixers[0].daws[0].file";
+    QTest::newRow("family no find text matches")
+        << R"({"mixers": [{"name": ^"ny-16", "daws": [{"name": "HUI", "file": "map.json"}]}]})" << "warning: $.mixers[0].name";
+    QTest::newRow("protocol without file")
+        << R"({"mixers": [{"name": "KRT-8", "daws": [^{"name": "HUI", "fiel": "map.json"}]}]})" << "warning: $.mixers[0].daws[0]";
+}
+
+void tst_MapChecker::mixerMapFindings()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, finding);
+
+    const int marker = text.indexOf(QLatin1Char('^'));
+    text.remove(QLatin1Char('^'));
+    QTemporaryDir dir;
+    QFile map(dir.filePath(QStringLiteral("map.json")));
+    QVERIFY(map.open(QIODevice::WriteOnly));
+    QFile index(dir.filePath(QStringLiteral("mixer_map.json")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write(text.toUtf8());
+    index.close();
+
+    cMapChecker checker;
+    checker.Check(index.fileName());
+    const QStringList lines = checker.FindingLines();
+    if (finding.isEmpty())
+    {
+        QVERIFY2(lines.isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
+        return;
+    }
+    // A misspelled key is reported as well; the finding looked for is the one at the marker.
+    const QString expected = QStringLiteral("%1:1:%2: %3").arg(index.fileName()).arg(marker + 1).arg(finding);
+    QVERIFY2(!lines.filter(expected).isEmpty(), qPrintable(lines.join(QLatin1Char('\n')) + QStringLiteral("\nexpected: ") + expected));
 }
 
 QTEST_GUILESS_MAIN(tst_MapChecker)

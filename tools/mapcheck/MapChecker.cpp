@@ -4,10 +4,13 @@
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MIDITranslatorRule.h"
 #include "MIDITranslator/MIDITranslatorVariable.h"
+#include "MIDITranslator/MixerDawMap.h"
 #include "tools/mapcheck/RecordingMIDIConfiguration.h"
 #include "tools/mapcheck/RecordingMIDIPort.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QMutex>
@@ -28,6 +31,12 @@ const QStringList kVariableKeys = {"name", "variable_name", "default", "values",
 const QStringList kValueKeys = {"value", "name"};
 const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "comment"};
 const QStringList kSideKeys = {"midi", "ports"};
+const QStringList kMixerMapKeys = {"mixers", "comment"};
+const QStringList kFamilyKeys = {"name", "daws", "comment"};
+const QStringList kDawKeys = {"name", "file", "comment"};
+// The window's discovery texts, by the first substring found in the family's name.
+const QList<QPair<QString, QString>> kFindTexts = {
+    {"Ny", "NY Find"}, {"KRT", "KRT Find"}, {"Oskel", "PVX Find"}};
 
 // Edits (insert, delete, replace, swap two neighbours) from A to B, stopping early above Limit.
 int Distance(const QString& A, const QString& B, int Limit)
@@ -214,6 +223,12 @@ void cMapChecker::Check(const QString& Path)
         return;
     }
     mPositions.reset(new cJsonPositions(mText));
+    mFamilies.clear();
+    if (document.isObject() && document.object().contains(QStringLiteral("mixers")))
+    {
+        CheckMixerMap(document.object());
+        return;
+    }
 
     // The program's own load, with ports that record instead of devices.
     QStringList variableRejections;
@@ -549,8 +564,88 @@ void cMapChecker::CheckRuleSide(const QJsonObject& Rule, const QString& Path, co
                      : QStringLiteral("rule \"%1\" writes to no port: its bytes go nowhere").arg(name));
 }
 
+void cMapChecker::CheckMixerMap(const QJsonObject& Top)
+{
+    // The program's own reading of the index, for what it makes of it.
+    cMixerDawMap index;
+    index.Load(mPath);
+    const QStringList held = index.GetMixerNames();
+
+    CheckKeys(Top, QStringLiteral("$"), kMixerMapKeys);
+    const QString path = QStringLiteral("$.mixers");
+    const QJsonValue mixers = Top.value(QStringLiteral("mixers"));
+    if (!mixers.isArray())
+    {
+        Add(false, path, QStringLiteral("is %1, not an array: no family is offered").arg(TypeName(mixers)));
+        return;
+    }
+    const QDir folder = QFileInfo(mPath).absoluteDir();
+    QSet<QString> seen;
+    const QJsonArray families = mixers.toArray();
+    for (int i = 0; i < families.size(); ++i)
+    {
+        const QString at = cJsonPositions::Element(path, i);
+        const QJsonObject family = families.at(i).toObject();
+        if (!families.at(i).isObject())
+        {
+            Add(false, at, QStringLiteral("is %1, not a family object: skipped").arg(TypeName(families.at(i))));
+            continue;
+        }
+        CheckKeys(family, at, kFamilyKeys);
+        const QString name = family.value(QStringLiteral("name")).toString();
+        if (name.isEmpty())
+        {
+            Add(false, at, QStringLiteral("a family without a \"name\" string is dropped"));
+            continue;
+        }
+        if (seen.contains(name))
+            Add(false, cJsonPositions::Member(at, QStringLiteral("name")),
+                QStringLiteral("family \"%1\" is named twice: only this later one is offered").arg(name));
+        seen.insert(name);
+        QString findText;
+        for (const auto& test : kFindTexts)
+            if (findText.isEmpty() && name.contains(test.first))
+                findText = test.second;
+        if (findText.isEmpty())
+            Add(false, cJsonPositions::Member(at, QStringLiteral("name")),
+                QStringLiteral("family \"%1\" contains none of \"Ny\", \"KRT\", \"Oskel\": no console of it is found on the network").arg(name));
+        const QJsonArray daws = family.value(QStringLiteral("daws")).toArray();
+        if (daws.isEmpty())
+            Add(false, at, QStringLiteral("family \"%1\" offers no DAW protocol").arg(name));
+        QStringList protocols;
+        for (int d = 0; d < daws.size(); ++d)
+        {
+            const QString dawAt = cJsonPositions::Element(cJsonPositions::Member(at, QStringLiteral("daws")), d);
+            const QJsonObject daw = daws.at(d).toObject();
+            CheckKeys(daw, dawAt, kDawKeys);
+            const QString protocol = daw.value(QStringLiteral("name")).toString();
+            const QString file = daw.value(QStringLiteral("file")).toString();
+            if (protocol.isEmpty() || file.isEmpty())
+            {
+                Add(false, dawAt, QStringLiteral("family \"%1\": an entry without a \"name\" and a \"file\" string is dropped").arg(name));
+                continue;
+            }
+            if (protocols.contains(protocol))
+                Add(false, dawAt, QStringLiteral("family \"%1\" offers \"%2\" twice: the first entry's file is used").arg(name, protocol));
+            protocols << protocol;
+            if (!QFileInfo(folder.filePath(file)).isFile())
+                Add(true, cJsonPositions::Member(dawAt, QStringLiteral("file")),
+                    QStringLiteral("family \"%1\", \"%2\": map file \"%3\" is not in %4").arg(name, protocol, file, folder.path()));
+        }
+        mFamilies << qMakePair(QStringLiteral("%1 (%2)").arg(name, findText.isEmpty() ? QStringLiteral("not discoverable") : findText),
+                               held.contains(name) ? index.GetDAWNames(name) : QStringList());
+    }
+}
+
 QString cMapChecker::Summary() const
 {
+    if (!mFamilies.isEmpty())
+    {
+        QString text = QStringLiteral("%1: %2 console families\n").arg(mPath).arg(mFamilies.size());
+        for (const auto& family : mFamilies)
+            text += QStringLiteral("  family %1: %2\n").arg(family.first, family.second.join(QStringLiteral(", ")));
+        return text;
+    }
     if (!mConfiguration)
         return QString();
     QString text;

@@ -34,7 +34,9 @@ public:
     cMapChecker();
     ~cMapChecker();
 
-    // Loads and checks the file; the findings replace those of an earlier Check.
+    // Loads and checks the file; the findings replace those of an earlier Check. A file with a
+    // "mixers" array is checked as the families' index (mixer_map.json): its entries, and that each
+    // map file it names exists beside it.
     void Check(const QString& Path);
 
     const QList<sMapFinding>& Findings() const { return mFindings; }
@@ -62,7 +64,8 @@ private:
     void CheckVariables(const QJsonValue& Value, QStringList& Rejections);
     void CheckRules(const QJsonValue& Value, QStringList& Rejections);
     void CheckRuleSide(const QJsonObject& Rule, const QString& Path, const QString& Side);
-    void CheckPattern(const QString& Midi, const QString& Path);
+    // The index of families and protocols (mixer_map.json) instead of a translator map.
+    void CheckMixerMap(const QJsonObject& Top);
 
     QString mPath;
     QByteArray mText;
@@ -72,6 +75,8 @@ private:
     QSet<QString> mVirtualPorts;
     QList<QPair<QString, QString>> mInputAliases;
     QList<QPair<QString, QString>> mOutputAliases;
+    // For the index: family name to its protocols.
+    QList<QPair<QString, QStringList>> mFamilies;
 
     cRecordingMIDIConfiguration* mRegistry = nullptr; // owned by the configuration
     std::unique_ptr<cMIDITranslatorConfiguration> mConfiguration;
