@@ -9,9 +9,9 @@
 #include "network/UnitFinder.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
+#include "tests/support/NetworkNamespaces.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,12 +19,9 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace
 {
-const QString kNamespacePrefix = QStringLiteral("quillon-test-");
-const QString kVethPrefix = QStringLiteral("qmveth");
 // A range reserved for network tests, used only inside the namespaces.
 const QString kConsoleAddress = QStringLiteral("198.18.52.1");
 const QString kBridgeAddress = QStringLiteral("198.18.52.2");
@@ -45,7 +42,7 @@ void Say(const QString& Line)
 int RunBridge(const QString& MapPath, int TimeoutMs)
 {
     for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
-        if (!interface.flags().testFlag(QNetworkInterface::IsLoopBack) && !interface.name().startsWith(kVethPrefix))
+        if (!interface.flags().testFlag(QNetworkInterface::IsLoopBack) && !interface.name().startsWith(cNetworkNamespaces::kInterfacePrefix))
         {
             Say(QStringLiteral("refused: interface %1 is not one of the test's own").arg(interface.name()));
             return 3;
@@ -113,18 +110,17 @@ bool IsCI()
     return qgetenv("CI") == "true";
 }
 
-bool Run(const QStringList& Command, QString* Output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(Command.first(), Command.mid(1));
-    const bool finished = process.waitForStarted(10000) && process.waitForFinished(20000);
-    if (!finished)
-        process.kill(), process.waitForFinished(5000);
-    if (Output)
-        *Output = QString::fromLocal8Bit(process.readAll());
-    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
+// A missing component fails the test in CI and skips it elsewhere.
+#define QUILLON_REQUIRE(Ok, Why)                                                                                \
+    do                                                                                                         \
+    {                                                                                                          \
+        if (!(Ok))                                                                                             \
+        {                                                                                                      \
+            if (IsCI())                                                                                        \
+                QFAIL(qPrintable(Why));                                                                        \
+            QSKIP(qPrintable(Why));                                                                            \
+        }                                                                                                      \
+    } while (false)
 } // namespace
 
 class tst_MapsEndToEnd : public QObject
@@ -133,124 +129,40 @@ class tst_MapsEndToEnd : public QObject
 
 private slots:
     void initTestCase();
-    void cleanup();
     void krtConsoleAndMackieDawTalkOverTheNetwork();
-
-private:
-    bool CreateNamespaces(QString& Why);
-    void RemoveNamespaces();
-    void RemoveStaleNamespaces();
-    QString Ns(const char* Role) const
-    {
-        return kNamespacePrefix + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') + QLatin1String(Role);
-    }
-
-    QStringList mCreated;
 };
 
 void tst_MapsEndToEnd::initTestCase()
 {
     QString why;
-    if (::geteuid() != 0)
-        why = QStringLiteral("network namespaces need root");
-    else if (!cSimulatorProcess::Available())
-        why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
-    else if (!Run({"ip", "netns", "list"}, &why))
-        why = QStringLiteral("\"ip netns\" does not work here: %1").arg(why);
-    else
-        why.clear();
-    if (!why.isEmpty())
-    {
-        if (IsCI())
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
-    RemoveStaleNamespaces();
-}
-
-void tst_MapsEndToEnd::cleanup()
-{
-    RemoveNamespaces();
-}
-
-void tst_MapsEndToEnd::RemoveStaleNamespaces()
-{
-    // Left by a run that crashed: only those whose process is gone.
-    QString list;
-    Run({"ip", "netns", "list"}, &list);
-    static const QRegularExpression name(QStringLiteral("^(%1(\\d+)-[a-z]+)").arg(QRegularExpression::escape(kNamespacePrefix)),
-                                         QRegularExpression::MultilineOption);
-    QRegularExpressionMatchIterator it = name.globalMatch(list);
-    while (it.hasNext())
-    {
-        const QRegularExpressionMatch match = it.next();
-        if (!QDir(QStringLiteral("/proc/") + match.captured(2)).exists())
-            Run({"ip", "netns", "del", match.captured(1)});
-    }
-}
-
-bool tst_MapsEndToEnd::CreateNamespaces(QString& Why)
-{
-    const QString console = Ns("console");
-    const QString bridge = Ns("bridge");
-    const QString consoleVeth = kVethPrefix + QStringLiteral("0");
-    const QString bridgeVeth = kVethPrefix + QStringLiteral("1");
-    const QList<QStringList> steps = {
-        {"ip", "netns", "add", console},
-        {"ip", "netns", "add", bridge},
-        // Made inside one namespace with its peer moved straight into the other: the machine's own
-        // namespace never holds either end.
-        {"ip", "-n", console, "link", "add", consoleVeth, "type", "veth", "peer", "name", bridgeVeth, "netns", bridge},
-        {"ip", "-n", console, "addr", "add", kConsoleAddress + "/24", "dev", consoleVeth},
-        {"ip", "-n", bridge, "addr", "add", kBridgeAddress + "/24", "dev", bridgeVeth},
-        {"ip", "-n", console, "link", "set", "lo", "up"},
-        {"ip", "-n", bridge, "link", "set", "lo", "up"},
-        {"ip", "-n", console, "link", "set", consoleVeth, "up"},
-        {"ip", "-n", bridge, "link", "set", bridgeVeth, "up"},
-        {"ip", "-n", bridge, "route", "add", "default", "dev", bridgeVeth},
-    };
-    for (const QStringList& step : steps)
-    {
-        QString output;
-        const bool ok = Run(step, &output);
-        if (step.mid(0, 3) == QStringList({"ip", "netns", "add"}) && ok)
-            mCreated.append(step.at(3));
-        if (!ok)
-        {
-            Why = QStringLiteral("\"%1\" failed: %2").arg(step.join(' '), output.trimmed());
-            return false;
-        }
-    }
-    return true;
-}
-
-void tst_MapsEndToEnd::RemoveNamespaces()
-{
-    while (!mCreated.isEmpty())
-        Run({"ip", "netns", "del", mCreated.takeLast()});
+    const bool available = cNetworkNamespaces::Available(&why);
+    QUILLON_REQUIRE(available, why);
+    QUILLON_REQUIRE(cSimulatorProcess::Available(),
+                    QStringLiteral("the console simulator is not built at \"%1\"").arg(cSimulatorProcess::ProgramPath()));
 }
 
 void tst_MapsEndToEnd::krtConsoleAndMackieDawTalkOverTheNetwork()
 {
-    QString why;
-    if (!CreateNamespaces(why))
-    {
-        RemoveNamespaces();
-        if (IsCI())
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
+    // Made first, so removed last: after the processes inside are gone.
+    cNetworkNamespaces namespaces;
+    QString bridgeInterface;
+    const bool made = namespaces.Add("console") && namespaces.Add("bridge") &&
+                      namespaces.Link("console", kConsoleAddress + "/24", "bridge", kBridgeAddress + "/24", nullptr,
+                                      &bridgeInterface) &&
+                      // The limited broadcast address needs a route to leave by: the veth.
+                      namespaces.Run("bridge", {"ip", "route", "add", "default", "dev", bridgeInterface});
+    QUILLON_REQUIRE(made, namespaces.Why());
 
     cSimulatorProcess sim;
-    QVERIFY2(sim.Start({"--address", "0.0.0.0", "--family", "krt", "--channel", "5"}, {"ip", "netns", "exec", Ns("console")}),
+    QVERIFY2(sim.Start({"--address", "0.0.0.0", "--family", "krt", "--channel", "5"}, namespaces.Exec("console")),
              qPrintable(sim.Errors()));
 
     QProcess bridge;
     bridge.setProcessChannelMode(QProcess::MergedChannels);
     QString output;
     connect(&bridge, &QProcess::readyRead, this, [&] { output += QString::fromLocal8Bit(bridge.readAll()); });
-    const QString map = qEnvironmentVariable("QUILLON_SOURCE_DIR") + QStringLiteral("/Maps/krt8_mackie.json");
-    bridge.start("ip", {"netns", "exec", Ns("bridge"), QCoreApplication::applicationFilePath(), "--bridge", map, "30000"});
+    const QString map = QStringLiteral(QUILLON_MAPS_DIR "/krt8_mackie.json");
+    namespaces.Start("bridge", bridge, {QCoreApplication::applicationFilePath(), "--bridge", map, "30000"});
     QVERIFY(bridge.waitForStarted(10000));
     auto lines = [&] { return output.split('\n', Qt::SkipEmptyParts); };
 

@@ -41,7 +41,7 @@ QByteArray Bytes(const char* Hex, int Channel)
 
 QString MapsDirectory()
 {
-    return qEnvironmentVariable("QUILLON_SOURCE_DIR", QStringLiteral(".")) + QStringLiteral("/Maps/");
+    return QStringLiteral(QUILLON_MAPS_DIR "/");
 }
 
 // One loaded map with the console on a fake TCP link, as the window sets it up.
