@@ -92,6 +92,19 @@ bool ParseHexLine(const QString& Line, QByteArray& Bytes)
     return true;
 }
 
+bool ParseConsoleLine(const cConsoleFamily& Family, const QString& Line, QByteArray& Bytes, QString& Error)
+{
+    if (Family.Command(Line, Bytes, Error))
+        return true;
+    if (!Error.isEmpty())
+        return false;
+    if (ParseHexLine(Line, Bytes))
+        return true;
+    Error = Family.Kind() == cConsoleFamily::eKind::None ? QStringLiteral("not hex bytes")
+                                                         : QStringLiteral("neither hex bytes nor a command of the %1").arg(Family.Name());
+    return false;
+}
+
 cConsoleSimulator::cConsoleSimulator(const sConsoleSimSettings& Settings, QObject* Parent)
     : QObject(Parent),
       mSettings(Settings),
@@ -431,11 +444,12 @@ void cConsoleSimulator::SendStandardInputLine(const QString& Line)
 {
     ++mStandardInputLineNumber;
     QByteArray bytes;
-    if (!ParseHexLine(Line, bytes))
+    QString error;
+    if (!ParseConsoleLine(mSettings.Family, Line, bytes, error))
     {
-        Report(QStringLiteral("standard input line %1 is not hex, skipped: %2")
+        Report(QStringLiteral("standard input line %1 skipped, %2: %3")
                    .arg(mStandardInputLineNumber)
-                   .arg(Line.trimmed()));
+                   .arg(error, Line.trimmed()));
         return;
     }
     if (!bytes.isEmpty())
@@ -444,7 +458,11 @@ void cConsoleSimulator::SendStandardInputLine(const QString& Line)
 
 void cConsoleSimulator::PrintMessage(const QByteArray& Message)
 {
-    std::fprintf(stdout, "%s\n", Message.toHex(' ').constData());
+    const QString meaning = mSettings.Family.Describe(Message);
+    if (meaning.isEmpty())
+        std::fprintf(stdout, "%s\n", Message.toHex(' ').constData());
+    else
+        std::fprintf(stdout, "%s   # %s\n", Message.toHex(' ').constData(), qPrintable(meaning));
     std::fflush(stdout);
 }
 

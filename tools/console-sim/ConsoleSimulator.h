@@ -3,6 +3,7 @@
 // the MIDI link over TCP, prints each MIDI message it receives as a hex line on standard output and
 // sends the hex lines it is given, with fault modes for tests. Owned by main; main thread only.
 
+#include "tools/console-sim/ConsoleFamily.h"
 #include "tools/console-sim/MidiMessageSplitter.h"
 
 #include <QByteArray>
@@ -49,6 +50,8 @@ struct sConsoleSimSettings
     bool Once = false;
     bool Verbose = false;
     bool ReadStandardInput = true;
+    // With a family: readable commands besides hex, and received messages explained.
+    cConsoleFamily Family;
 };
 
 class cConsoleSimulator : public QObject
@@ -107,3 +110,6 @@ private:
 // Parses one line of hex ("b0 07 64", "B00764", "# comment" after the bytes). Empty Bytes and true
 // for a blank or comment line; false when the line holds anything but pairs of hex digits.
 bool ParseHexLine(const QString& Line, QByteArray& Bytes);
+// A line of standard input or of a script: one of the family's commands ("fader 1 100") or hex.
+// False with Error set when it is neither.
+bool ParseConsoleLine(const cConsoleFamily& Family, const QString& Line, QByteArray& Bytes, QString& Error);

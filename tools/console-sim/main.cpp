@@ -38,7 +38,12 @@ const char kDescription[] =
     "do that only on a network of your own.\n"
     "\n"
     "A script file holds hex lines like standard input, plus \"sleep MS\" lines; it runs from the\n"
-    "start each time a link connects. One link at a time: a new connection replaces the old one.";
+    "start each time a link connects. One link at a time: a new connection replaces the old one.\n"
+    "\n"
+    "With --family the simulator is a console of that family (docs/consoles): lines may also be\n"
+    "commands, \"fader STRIP VALUE\", \"pan STRIP VALUE\", \"mute|solo|touch STRIP on|off\",\n"
+    "\"key rewind|forward|stop|play|record down|up\" (STRIP 1 to the strip count, or \"main\"), sent\n"
+    "as that family's MIDI on --channel, and received messages are explained after a '#'.";
 
 bool ParseCount(const QCommandLineParser& Parser, const QString& Option, qint64& Value)
 {
@@ -69,7 +74,7 @@ bool ParsePort(const QCommandLineParser& Parser, const QString& Option, quint16&
     return true;
 }
 
-bool LoadScript(const QString& Path, QList<sScriptStep>& Script)
+bool LoadScript(const QString& Path, const cConsoleFamily& Family, QList<sScriptStep>& Script)
 {
     QFile file(Path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -101,9 +106,10 @@ bool LoadScript(const QString& Path, QList<sScriptStep>& Script)
             continue;
         }
         sScriptStep step;
-        if (!ParseHexLine(line, step.Bytes))
+        QString error;
+        if (!ParseConsoleLine(Family, line, step.Bytes, error))
         {
-            std::fprintf(stderr, "console-sim: %s:%d: not hex bytes: %s\n", qPrintable(Path), number,
+            std::fprintf(stderr, "console-sim: %s:%d: %s: %s\n", qPrintable(Path), number, qPrintable(error),
                          qPrintable(trimmed));
             return false;
         }
@@ -139,6 +145,13 @@ int main(int argc, char* argv[])
         {{QStringLiteral("f"), QStringLiteral("find")},
          QStringLiteral("Query text to answer; repeat for several families (default \"NY Find\")."),
          QStringLiteral("text")},
+        {QStringLiteral("family"),
+         QStringLiteral("Speak the MIDI of a console family: ny (Ny-16), krt (KRT-8) or oskel (Oskel 8). Answers "
+                        "that family's query text (unless --find is given), takes commands such as \"fader 1 100\" "
+                        "besides hex and explains what it receives."),
+         QStringLiteral("family")},
+        {QStringLiteral("channel"), QStringLiteral("The family's MIDI channel, 1 to 16 (default 1)."),
+         QStringLiteral("channel")},
         {{QStringLiteral("n"), QStringLiteral("name")},
          QStringLiteral("Name sent in answers (default \"Quillon Console Sim\")."), QStringLiteral("name")},
         {QStringLiteral("junk"),
@@ -212,6 +225,27 @@ int main(int argc, char* argv[])
     settings.TrickleMs = int(trickle);
     settings.Seed = quint32(seed);
     settings.Discovery = !parser.isSet(QStringLiteral("no-discovery"));
+    if (parser.isSet(QStringLiteral("family")) && !settings.Family.SetFamily(parser.value(QStringLiteral("family"))))
+    {
+        std::fprintf(stderr, "console-sim: --family wants one of %s, not \"%s\"\n",
+                     qPrintable(cConsoleFamily::FamilyNames().join(QStringLiteral(", "))),
+                     qPrintable(parser.value(QStringLiteral("family"))));
+        return kArgumentError;
+    }
+    if (parser.isSet(QStringLiteral("channel")))
+    {
+        bool ok = false;
+        const int channel = parser.value(QStringLiteral("channel")).toInt(&ok);
+        if (!ok || channel < 1 || channel > 16)
+        {
+            std::fprintf(stderr, "console-sim: --channel wants 1 to 16, not \"%s\"\n",
+                         qPrintable(parser.value(QStringLiteral("channel"))));
+            return kArgumentError;
+        }
+        settings.Family.SetChannel(channel - 1);
+    }
+    if (settings.Family.Kind() != cConsoleFamily::eKind::None)
+        settings.FindTexts = QStringList{settings.Family.FindText()};
     if (parser.isSet(QStringLiteral("find")))
         settings.FindTexts = parser.values(QStringLiteral("find"));
     if (parser.isSet(QStringLiteral("name")))
@@ -221,7 +255,7 @@ int main(int argc, char* argv[])
         settings.AnswerJunk = true;
         settings.Junk = parser.value(QStringLiteral("junk")).toLatin1();
     }
-    if (parser.isSet(QStringLiteral("script")) && !LoadScript(parser.value(QStringLiteral("script")), settings.Script))
+    if (parser.isSet(QStringLiteral("script")) && !LoadScript(parser.value(QStringLiteral("script")), settings.Family, settings.Script))
         return kArgumentError;
     settings.Once = parser.isSet(QStringLiteral("once"));
     settings.Verbose = parser.isSet(QStringLiteral("verbose"));
