@@ -35,7 +35,9 @@ template <typename tHandle, typename tMessage> QString QueryInterfacePath(UINT I
 {
     const tHandle device = reinterpret_cast<tHandle>(static_cast<UINT_PTR>(Index));
     ULONG bytes = 0;
-    if (Message(device, kQueryDeviceInterfaceSize, reinterpret_cast<DWORD_PTR>(&bytes), 0) != MMSYSERR_NOERROR)
+    // No interface path is longer than 32767 characters; a larger size is a driver's mistake.
+    if (Message(device, kQueryDeviceInterfaceSize, reinterpret_cast<DWORD_PTR>(&bytes), 0) != MMSYSERR_NOERROR || bytes == 0 ||
+        bytes > 32768 * sizeof(WCHAR))
         return QString();
     // Room for the bytes the driver reports plus one more character, for a NUL of our own.
     QVector<WCHAR> buffer(static_cast<int>(bytes / sizeof(WCHAR)) + 2, 0);
