@@ -346,5 +346,5 @@ void tst_MIDIPortsWin::logsOutputFailuresWithoutSending()
     QCOMPARE(cWinApiSimulation::Calls(), calls);
 }
 
-QTEST_MAIN(tst_MIDIPortsWin)
+QTEST_GUILESS_MAIN(tst_MIDIPortsWin)
 #include "tst_MIDIPortsWin.moc"

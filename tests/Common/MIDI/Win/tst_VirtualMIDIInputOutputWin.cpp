@@ -255,5 +255,5 @@ void tst_VirtualMIDIInputOutputWin::closesEveryDriverPortOnceAndOutlivesIt()
     QCOMPARE(cVirtualMIDIPortTable::Instance()->FindObject(nullptr), nullptr);
 }
 
-QTEST_MAIN(tst_VirtualMIDIInputOutputWin)
+QTEST_GUILESS_MAIN(tst_VirtualMIDIInputOutputWin)
 #include "tst_VirtualMIDIInputOutputWin.moc"
