@@ -51,6 +51,24 @@ QString PathKey(const QString& Path)
 {
     return Path.toUpper().trimmed();
 }
+
+// WinMM numbers the devices after a removed one down by one; so do the records and the count.
+template <typename tRecord>
+void CloseIndexGap(QList<tRecord*>& Records, QList<sUnreadableMIDIDevice>& Unreadable, UINT& Known, UINT Removed)
+{
+    for (tRecord* record : qAsConst(Records))
+    {
+        if (record->DeviceIndex > Removed)
+            --record->DeviceIndex;
+    }
+    for (sUnreadableMIDIDevice& device : Unreadable)
+    {
+        if (device.DeviceIndex > Removed)
+            --device.DeviceIndex;
+    }
+    if (Known > 0)
+        --Known;
+}
 } // namespace
 
 cSystemMIDIConfigurationWin::cSystemMIDIConfigurationWin(QObject* Parent) : cSystemMIDIConfiguration(Parent)
@@ -225,6 +243,7 @@ void cSystemMIDIConfigurationWin::AddInputDevice(UINT Index)
     if (result != MMSYSERR_NOERROR)
     {
         LOG_ERROR("Cannot get input device capabilities, error string: \"%s\"", MMErrorText(result).toLocal8Bit().constData());
+        mUnreadableInputs.append(sUnreadableMIDIDevice{GetInputDeviceInterfacePath(Index), Index});
         return;
     }
     auto* record = new sMIDIDeviceInfo<cMIDIInputWin>;
@@ -243,6 +262,7 @@ void cSystemMIDIConfigurationWin::AddOutputDevice(UINT Index)
     if (result != MMSYSERR_NOERROR)
     {
         LOG_ERROR("Cannot get output device capabilities, error string: \"%s\"", MMErrorText(result).toLocal8Bit().constData());
+        mUnreadableOutputs.append(sUnreadableMIDIDevice{GetOutputDeviceInterfacePath(Index), Index});
         return;
     }
     auto* record = new sMIDIDeviceInfo<cMIDIOutputWin>;
@@ -273,6 +293,17 @@ bool cSystemMIDIConfigurationWin::SamePath(const QString& First, const QString& 
 void cSystemMIDIConfigurationWin::RemoveInputDevice(const QString& Path)
 {
     const QString key = PathKey(Path);
+    for (int position = 0; position < mUnreadableInputs.size();)
+    {
+        const sUnreadableMIDIDevice device = mUnreadableInputs.at(position);
+        if (device.InterfacePath.isEmpty() || !SamePath(PathKey(device.InterfacePath), key))
+        {
+            ++position;
+            continue;
+        }
+        mUnreadableInputs.removeAt(position);
+        CloseIndexGap(mInputs, mUnreadableInputs, mKnownInputDevices, device.DeviceIndex);
+    }
     for (int position = 0; position < mInputs.size();)
     {
         sMIDIDeviceInfo<cMIDIInputWin>* record = mInputs.at(position);
@@ -283,14 +314,7 @@ void cSystemMIDIConfigurationWin::RemoveInputDevice(const QString& Path)
             continue;
         }
         mInputs.removeAt(position);
-        // WinMM numbers the devices after a removed one down by one.
-        for (sMIDIDeviceInfo<cMIDIInputWin>* later : qAsConst(mInputs))
-        {
-            if (later->DeviceIndex > record->DeviceIndex)
-                --later->DeviceIndex;
-        }
-        if (mKnownInputDevices > 0)
-            --mKnownInputDevices;
+        CloseIndexGap(mInputs, mUnreadableInputs, mKnownInputDevices, record->DeviceIndex);
         // Listeners let go of the port before it closes.
         emit InputRemovedSignal(record->Name);
         delete record->Port;
@@ -301,6 +325,17 @@ void cSystemMIDIConfigurationWin::RemoveInputDevice(const QString& Path)
 void cSystemMIDIConfigurationWin::RemoveOutputDevice(const QString& Path)
 {
     const QString key = PathKey(Path);
+    for (int position = 0; position < mUnreadableOutputs.size();)
+    {
+        const sUnreadableMIDIDevice device = mUnreadableOutputs.at(position);
+        if (device.InterfacePath.isEmpty() || !SamePath(PathKey(device.InterfacePath), key))
+        {
+            ++position;
+            continue;
+        }
+        mUnreadableOutputs.removeAt(position);
+        CloseIndexGap(mOutputs, mUnreadableOutputs, mKnownOutputDevices, device.DeviceIndex);
+    }
     for (int position = 0; position < mOutputs.size();)
     {
         sMIDIDeviceInfo<cMIDIOutputWin>* record = mOutputs.at(position);
@@ -310,13 +345,7 @@ void cSystemMIDIConfigurationWin::RemoveOutputDevice(const QString& Path)
             continue;
         }
         mOutputs.removeAt(position);
-        for (sMIDIDeviceInfo<cMIDIOutputWin>* later : qAsConst(mOutputs))
-        {
-            if (later->DeviceIndex > record->DeviceIndex)
-                --later->DeviceIndex;
-        }
-        if (mKnownOutputDevices > 0)
-            --mKnownOutputDevices;
+        CloseIndexGap(mOutputs, mUnreadableOutputs, mKnownOutputDevices, record->DeviceIndex);
         emit OutputRemovedSignal(record->Name);
         delete record->Port;
         delete record;

@@ -31,6 +31,14 @@ template <typename tPort> struct sMIDIDeviceInfo
     UINT DeviceIndex = 0;
 };
 
+// A device whose capabilities could not be read: never offered, but kept so that its removal
+// renumbers the devices after it, as WinMM does.
+struct sUnreadableMIDIDevice
+{
+    QString InterfacePath;
+    UINT DeviceIndex = 0;
+};
+
 class cSystemMIDIConfigurationWin : public cSystemMIDIConfiguration, public QAbstractNativeEventFilter
 {
 public:
@@ -70,6 +78,8 @@ private:
 
     QList<sMIDIDeviceInfo<cMIDIInputWin>*> mInputs;
     QList<sMIDIDeviceInfo<cMIDIOutputWin>*> mOutputs;
+    QList<sUnreadableMIDIDevice> mUnreadableInputs;
+    QList<sUnreadableMIDIDevice> mUnreadableOutputs;
     HDEVNOTIFY mNotification = nullptr;
     // How many WinMM indices have been looked at; a new device takes the next one.
     UINT mKnownInputDevices = 0;

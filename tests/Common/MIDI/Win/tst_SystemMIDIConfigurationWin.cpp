@@ -267,18 +267,30 @@ void tst_SystemMIDIConfigurationWin::keepsDeviceIndicesWhenCapabilitiesFail()
     QCOMPARE(log.Messages(), (QStringList{"Cannot get input device capabilities, error string: \"The driver is not installed\"",
                                           "Cannot get output device capabilities, error string: \"The driver is not installed\""}));
     QCOMPARE(mRegistry->GetInputNames(), (QStringList{"A", "C"}));
+    QCOMPARE(mRegistry->GetOutputNames(), (QStringList{"A", "C"}));
 
     // C is WinMM device 2, though it is the second record.
     mRegistry->GetInput("C");
+    QCOMPARE(cWinApiSimulation::Calls().filter("Open"), (QStringList{"midiInOpen usb#c"}));
+
+    // The unreadable device goes: WinMM moves C down to index 1, and so does its record.
+    cWinApiSimulation::UnplugInput("usb#broken");
+    cWinApiSimulation::UnplugOutput("usb#broken");
+    QVERIFY(cWinApiSimulation::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, QStringLiteral("usb#broken")));
+    QCOMPARE(mAnnounced, QStringList());
     mRegistry->GetOutput("C");
     QCOMPARE(cWinApiSimulation::Calls().filter("Open"), (QStringList{"midiInOpen usb#c", "midiOutOpen usb#c"}));
 
-    // A device arriving later takes index 3: the known devices are not added again.
+    // A device arriving now takes index 2: it is added, and the known ones are not added again.
     cWinApiSimulation::PlugInput(Device("D", "usb#d"));
+    cWinApiSimulation::PlugOutput(Device("D", "usb#d"));
     QVERIFY(cWinApiSimulation::SendDeviceChange(DBT_DEVICEARRIVAL, QStringLiteral("usb#d")));
+    QCOMPARE(mAnnounced, (QStringList{"input added D", "output added D"}));
     QCOMPARE(mRegistry->GetInputNames(), (QStringList{"A", "C", "D"}));
     mRegistry->GetInput("D");
-    QCOMPARE(cWinApiSimulation::Calls().filter("midiInOpen").last(), QStringLiteral("midiInOpen usb#d"));
+    mRegistry->GetOutput("D");
+    QCOMPARE(cWinApiSimulation::Calls().filter("Open").mid(2), (QStringList{"midiInOpen usb#d", "midiOutOpen usb#d"}));
+    QCOMPARE(log.Lines().size(), 2);
 }
 
 void tst_SystemMIDIConfigurationWin::addsArrivingDevicesOnly_data()
