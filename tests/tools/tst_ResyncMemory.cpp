@@ -11,13 +11,13 @@
 
 namespace
 {
-// One rule from its incoming and outgoing strings and an optional "value" entry (JSON text).
+// One rule from its incoming and outgoing strings and an optional "value_capture" entry (JSON text).
 QJsonObject RuleObject(const QString& In, const QString& Out, const QString& Value = QString())
 {
     QString text = QStringLiteral(R"({"name":"r","incoming":{"midi":"%1","ports":["Mixer In"]},"outgoing":{"midi":"%2","ports":["Mixer Out"]})")
                        .arg(In, Out);
     if (!Value.isEmpty())
-        text += QStringLiteral(",\"value\":%1").arg(Value);
+        text += QStringLiteral(",\"value_capture\":%1").arg(Value);
     return QJsonDocument::fromJson((text + "}").toUtf8()).object();
 }
 
@@ -45,7 +45,7 @@ void tst_ResyncMemory::keysTheControlNotTheValue_data()
 {
     QTest::addColumn<QString>("in");
     QTest::addColumn<QString>("out");
-    QTest::addColumn<QString>("value"); // the rule's "value" entry, JSON
+    QTest::addColumn<QString>("value"); // the rule's "value_capture" entry, JSON
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<QByteArray>("second");
     QTest::addColumn<bool>("sameControl");
@@ -71,7 +71,7 @@ void tst_ResyncMemory::keysTheControlNotTheValue_data()
                                             << Hex("f07e0301f7") << true;
     QTest::newRow("without the name, the zone looks like a value") << "B0 0F z B0 2F v" << "F0 7E z v F7" << ""
                                                                    << Hex("f07e0341f7") << Hex("f07e0441f7") << true;
-    QTest::newRow("zone kept apart once the map names the value") << "B0 0F z B0 2F v" << "F0 7E z v F7" << "[\"V\"]"
+    QTest::newRow("zone kept apart once the map names the value") << "B0 0F z B0 2F v" << "F0 7E z v F7" << "\"V\""
                                                                   << Hex("f07e0341f7") << Hex("f07e0441f7") << false;
     QTest::newRow("nibble capture as the value") << "B0 07 v" << "F0 01 0v F7" << "" << Hex("f00103f7") << Hex("f00104f7") << true;
 }
@@ -135,14 +135,14 @@ void tst_ResyncMemory::forgetsTheOldestBeyondTheLimit()
 
 void tst_ResyncMemory::reportsAValueThatIsNoCapture()
 {
-    const QJsonObject object = RuleObject("B0 k v", "B0 k v", "\"q\"");
+    const QJsonObject object = RuleObject("B0 k v", "B0 k v", "\"vq\"");
     bool ok = false;
     const cMIDITranslatorRule rule = cMIDITranslatorRule::FromJson(object, nullptr, &ok);
     QVERIFY(ok);
     cLogCapture log;
-    QCOMPARE(cResyncMemory::ValueLetters(rule, object), QStringList());
+    QCOMPARE(cResyncMemory::ValueLetters(rule, object), QStringList{"v"});
     QCOMPARE(log.Lines().size(), 1);
-    QVERIFY(log.Lines().first().contains("\"q\" is none of its captures"));
+    QVERIFY(log.Lines().first().contains("the value capture \"q\" is none of its captures"));
 }
 
 void tst_ResyncMemory::describesMessages_data()

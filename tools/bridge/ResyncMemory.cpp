@@ -60,23 +60,26 @@ QStringList cResyncMemory::ValueLetters(const cMIDITranslatorRule& Rule, const Q
     for (const QString& letter : Rule.GetCaptureLetters())
         captures.append(letter.toLower());
 
-    const QJsonValue declared = Object.value(QLatin1String("value"));
-    if (declared.isString() || declared.isArray())
+    // The map's "value_capture": the letters of the captures that hold the value.
+    const QJsonValue declared = Object.value(QLatin1String("value_capture"));
+    if (declared.isString())
     {
-        QStringList named;
-        if (declared.isString())
-            named.append(declared.toString());
-        for (const QJsonValue& entry : declared.toArray())
-            named.append(entry.toString());
         QStringList letters;
-        for (const QString& name : named)
+        for (const QChar character : declared.toString())
         {
-            const QString letter = name.trimmed().toLower();
+            if (character.isSpace())
+                continue;
+            const QString letter = QString(character).toLower();
             if (captures.contains(letter))
-                letters.append(letter);
+            {
+                if (!letters.contains(letter))
+                    letters.append(letter);
+            }
             else
-                LOG_ERROR("Rule \"%s\": the value \"%s\" is none of its captures", qPrintable(Rule.GetName()),
-                          qPrintable(name));
+            {
+                LOG_ERROR("Rule \"%s\": the value capture \"%s\" is none of its captures", qPrintable(Rule.GetName()),
+                          qPrintable(QString(character)));
+            }
         }
         return letters;
     }

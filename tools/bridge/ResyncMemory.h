@@ -4,8 +4,8 @@
 //
 // A control is told apart by the rule that produced the bytes, never by single bytes: the bytes of
 // one firing are one unit, and the nibbles that carry the value are left out of its key. The value
-// nibbles are those that come from the rule's value captures: the letters named by the rule's
-// optional "value" key (a letter or a list of letters), or, without it, the captures that sit where
+// nibbles are those that come from the rule's value captures: the letters of the rule's optional
+// "value_capture" key (a string such as "ml"), or, without it, the captures that sit where
 // the incoming message carries its value (a control change's or note's second data byte, a pitch
 // bend's two data bytes, a program change's or channel pressure's one). When the firing wrote a
 // single channel message, its own value position is left out too, so a fader's pitch bend is keyed
