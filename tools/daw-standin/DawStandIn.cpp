@@ -447,6 +447,66 @@ bool cDawStandIn::RunBenchmark(int Messages, const QString& AppNamespace, const 
         }
     }
 
+    // A raw JACK MIDI round trip: a port of this process connected back to another of its own,
+    // through the same server and RtMidi, without the bridge.
+    try
+    {
+        RtMidiIn loopIn(RtMidi::UNIX_JACK, "DAW stand-in loop", 100000);
+        RtMidiOut loopOut(RtMidi::UNIX_JACK, "DAW stand-in loop");
+        loopIn.ignoreTypes(false, true, true);
+        struct sLoop
+        {
+            QMutex mutex;
+            qint64 at = -1;
+            QElapsedTimer* clock;
+        } loop;
+        loop.clock = &mClock;
+        loopIn.setCallback(
+            [](double, std::vector<unsigned char>*, void* Loop) {
+                auto* self = static_cast<sLoop*>(Loop);
+                const qint64 at = self->clock->nsecsElapsed();
+                QMutexLocker lock(&self->mutex);
+                self->at = at;
+            },
+            &loop);
+        loopIn.openVirtualPort("loop in");
+        int target = -1;
+        for (unsigned int i = 0; i < loopOut.getPortCount() && target < 0; ++i)
+            if (QString::fromStdString(loopOut.getPortName(i)).endsWith(QLatin1String(":loop in")))
+                target = int(i);
+        if (target < 0)
+            throw RtMidiError("no loop port", RtMidiError::INVALID_DEVICE);
+        loopOut.openPort(unsigned(target), "loop out");
+        QThread::msleep(200);
+        std::vector<qint64> rtt;
+        const unsigned char message[3] = {0xB0, 0x10, 0x40};
+        for (int i = 0; i < Messages; ++i)
+        {
+            {
+                QMutexLocker lock(&loop.mutex);
+                loop.at = -1;
+            }
+            const qint64 sent = Now();
+            loopOut.sendMessage(message, 3);
+            QElapsedTimer waited;
+            waited.start();
+            qint64 at = -1;
+            while (at < 0 && waited.elapsed() < 2000)
+            {
+                QThread::usleep(20);
+                QMutexLocker lock(&loop.mutex);
+                at = loop.at;
+            }
+            if (at >= 0)
+                rtt.push_back(at - sent);
+        }
+        Say(Figures("raw JACK MIDI, one hop through the server (RtMidi out to RtMidi in)", rtt));
+    }
+    catch (const RtMidiError& Error)
+    {
+        Say(QStringLiteral("raw JACK MIDI: %1").arg(QString::fromStdString(Error.getMessage())));
+    }
+
     // Highest sustained rate without loss, console to DAW: two seconds at each rate.
     for (const int rate : {1000, 5000, 10000, 20000, 50000})
     {
