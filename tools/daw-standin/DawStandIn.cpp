@@ -187,11 +187,12 @@ bool cDawStandIn::StartSimulator(const QStringList& Command, QString& Why)
     }
     QElapsedTimer waited;
     waited.start();
-    while (!mSimulatorErrors.contains(QLatin1String("console-sim: ready")))
+    // Ready, and linked to the bridge: until then the simulator would only queue what it is told.
+    while (!mSimulatorErrors.contains(QLatin1String("console-sim: connected")))
     {
-        if (waited.elapsed() > 15000 || mSimulator.state() != QProcess::Running)
+        if (waited.elapsed() > 60000 || mSimulator.state() != QProcess::Running)
         {
-            Why = QStringLiteral("the console simulator did not get ready: %1").arg(mSimulatorErrors.trimmed());
+            Why = QStringLiteral("the console simulator was not linked to: %1").arg(mSimulatorErrors.trimmed());
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
