@@ -294,6 +294,20 @@ bool cDawStandIn::WaitFor(bool Daw, int Count, int TimeoutMs)
     }
 }
 
+void cDawStandIn::Drain()
+{
+    // Late arrivals of an earlier phase must not count in the next one: wait for 300 ms of quiet.
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < 300)
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+        if (!TakeDaw().isEmpty() || !TakeConsole().isEmpty())
+            quiet.restart();
+    }
+}
+
 bool cDawStandIn::RunDemoSession(int PauseMs)
 {
     struct sStep
@@ -511,7 +525,7 @@ bool cDawStandIn::RunBenchmark(int Messages, const QString& AppNamespace, const 
     // Highest sustained rate without loss, console to DAW: two seconds at each rate.
     for (const int rate : {1000, 5000, 10000, 20000, 50000})
     {
-        TakeDaw();
+        Drain();
         const int total = rate * 2;
         int sent = 0;
         QElapsedTimer clock;
@@ -536,7 +550,7 @@ bool cDawStandIn::RunBenchmark(int Messages, const QString& AppNamespace, const 
     }
     for (const int rate : {1000, 5000, 10000, 20000})
     {
-        TakeConsole();
+        Drain();
         const int total = rate * 2;
         int sent = 0;
         QElapsedTimer clock;
@@ -556,7 +570,7 @@ bool cDawStandIn::RunBenchmark(int Messages, const QString& AppNamespace, const 
 
     // A burst: 100,000 console messages at once, then wait for the DAW to have them all.
     {
-        TakeDaw();
+        Drain();
         const int total = 100000;
         QByteArray burst;
         for (int i = 0; i < total; ++i)

@@ -62,6 +62,7 @@ private:
     void ConsoleBytes(const QByteArray& Bytes, qint64 At);
     // Waits until Count messages arrived at the DAW (Daw true) or the console since Start.
     bool WaitFor(bool Daw, int Count, int TimeoutMs);
+    void Drain();
     QList<sSeen> TakeDaw();
     QList<sSeen> TakeConsole();
     static void DawCallback(double TimeStamp, std::vector<unsigned char>* Message, void* Self);

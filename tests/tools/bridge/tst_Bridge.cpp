@@ -119,6 +119,7 @@ void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops()
     setup.Mode = eConsoleMode::Address;
     setup.Address = QHostAddress(QHostAddress::LocalHost);
     setup.Resync = resync;
+    setup.Monitor = true;
     sBridgeNetwork network;
     network.ConsolePort = sim.TcpPort;
     network.FirstRetryMs = 100;
@@ -140,8 +141,13 @@ void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops()
     QVERIFY2(said.contains("console: trying again in 0.1 s"), qPrintable(said.join('\n')));
     if (resync)
         QVERIFY2(said.contains("resync: 3 controls sent to the console"), qPrintable(said.join('\n')));
-    // The console's own move reached the DAW as a Mackie Control fader.
+    // The console's own move reached the DAW as a Mackie Control fader, and the monitor said so.
     QVERIFY(daw->WrittenBytes().startsWith(QByteArray::fromHex("e73333")));
+    QVERIFY2(!said.filter(QRegularExpression("^\\d+\\.\\d{6} in  console b0 07 33  CC 7 = 51 on channel 1$")).isEmpty(), qPrintable(said.join('\n')));
+    QVERIFY2(!said.filter(QRegularExpression("^\\d+\\.\\d{6} out DAW \"Mackie Control\" e7 33 33  Pitch Bend 6579 on channel 8$")).isEmpty(),
+             qPrintable(said.join('\n')));
+    QVERIFY2(!said.filter(QRegularExpression("^\\d+\\.\\d{6} in  DAW \"Mackie Control\" 90 10 7f  Note On 16 velocity 127 on channel 1$")).isEmpty(),
+             qPrintable(said.join('\n')));
     QTest::qWait(200);
     QCOMPARE(sim.OutputLines(), Lines(live + afterwards));
 }
