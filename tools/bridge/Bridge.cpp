@@ -25,6 +25,7 @@ cBridge::cBridge(const sBridgeSetup& Setup, tPrinter Printer, cSystemMIDIConfigu
       mNetwork(Network),
       mPrinter(std::move(Printer)),
       mConfiguration(new cMIDITranslatorConfiguration(Registry)),
+      mPlatformRegistry(Registry == nullptr),
       mLastKnownAddress(Setup.Address),
       mRetryMs(Network.FirstRetryMs)
 {
@@ -146,10 +147,21 @@ void cBridge::UnitFound(const sUnit& Unit)
         return;
     Print(QStringLiteral("console: \"%1\" answers from %2").arg(Unit.Name, Unit.Address.toString()));
     mLastKnownAddress = Unit.Address;
-    // Waiting for the next try: no need to wait any longer.
-    if (!mAttempting && !(mLink->IsConnected()) && mRetryTimer->isActive())
+    if (mLink->IsConnected())
+        return;
+    // Waiting for the next try, or still trying an address the console has left: try it now.
+    const bool elsewhere = mAttempting && Unit.Address != mTrying;
+    if (mRetryTimer->isActive() || elsewhere)
     {
         mRetryTimer->stop();
+        if (mAttempting)
+        {
+            mAttempting = false;
+            mConnectTimer->stop();
+            mInConnectCall = true; // the closing of the old try is no lost link
+            mLink->Disconnect();
+            mInConnectCall = false;
+        }
         TryConnect();
     }
 }

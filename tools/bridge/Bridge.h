@@ -87,6 +87,7 @@ private:
     sBridgeNetwork mNetwork;
     tPrinter mPrinter;
     cMIDITranslatorConfiguration* mConfiguration;
+    bool mPlatformRegistry; // the registry is the platform's own (not a test's)
     cTCPMIDIInptOutput* mLink = nullptr;
     cMultiUnitFinder* mFinder = nullptr;
     QTimer* mRetryTimer = nullptr;
