@@ -1,5 +1,7 @@
 #include "network/TCPMIDIInptOutput.h"
 
+#include "Common/DepthCounter.h"
+
 #include <QTcpSocket>
 
 namespace
@@ -15,25 +17,11 @@ const char* const kStateTexts[] = {
     QT_TRANSLATE_NOOP("cTCPMIDIInptOutput", "Closing..."),
 };
 constexpr int kStateTextCount = int(sizeof kStateTexts / sizeof kStateTexts[0]);
-
-// Counts a socket notification being handled for as long as the scope lives.
-class cSignalDepth
-{
-public:
-    explicit cSignalDepth(int& Depth) : mDepth(Depth) { ++mDepth; }
-    ~cSignalDepth() { --mDepth; }
-    cSignalDepth(const cSignalDepth&) = delete;
-    cSignalDepth& operator=(const cSignalDepth&) = delete;
-
-private:
-    int& mDepth;
-};
 } // namespace
 
 cTCPMIDIInptOutput::cTCPMIDIInptOutput(QObject* Parent, quint16 ConsolePort)
     : cMIDIInputOutput(Parent), mConsolePort(ConsolePort)
 {
-    qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
 }
 
 cTCPMIDIInptOutput::~cTCPMIDIInptOutput()
@@ -53,9 +41,8 @@ void cTCPMIDIInptOutput::ConnectToHost(const QHostAddress& Address)
     Disconnect();
     mAddress = Address;
     mSocket = new QTcpSocket(this);
-    connect(mSocket, SIGNAL(readyRead()), this, SLOT(TCPRead()));
-    connect(mSocket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
-            SLOT(StateChanged(QAbstractSocket::SocketState)));
+    connect(mSocket, &QTcpSocket::readyRead, this, &cTCPMIDIInptOutput::TCPRead);
+    connect(mSocket, &QTcpSocket::stateChanged, this, &cTCPMIDIInptOutput::StateChanged);
     mSocket->connectToHost(Address, mConsolePort, QIODevice::ReadWrite);
     // A listener of the state texts may already have dropped the socket again.
     if (mSocket)
@@ -105,7 +92,7 @@ bool cTCPMIDIInptOutput::IsConnected() const
 
 void cTCPMIDIInptOutput::TCPRead()
 {
-    cSignalDepth depth(mInSocketSignal);
+    cDepthCounter depth(mInSocketSignal);
     // Everything the socket holds is taken now, piece by piece: the socket announces bytes only
     // once, so a piece left behind would wait for the console's next traffic, maybe for ever.
     while (mSocket && mSocket->bytesAvailable() > 0)
@@ -120,7 +107,7 @@ void cTCPMIDIInptOutput::TCPRead()
 
 void cTCPMIDIInptOutput::StateChanged(QAbstractSocket::SocketState State)
 {
-    cSignalDepth depth(mInSocketSignal);
+    cDepthCounter depth(mInSocketSignal);
     emit StateStringChanged(StateText(State));
 }
 

@@ -70,6 +70,8 @@ public:
     }
 
     void Write(const QByteArray& Bytes) { mProcess.write(Bytes); }
+    // Ends the simulator's standard input, as the end of a piped file does.
+    void CloseInput() { mProcess.closeWriteChannel(); }
 
     QStringList OutputLines() const { return mOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QString Errors() const { return mErrors; }

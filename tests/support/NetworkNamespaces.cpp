@@ -17,8 +17,7 @@ cNetworkNamespaces::cNetworkNamespaces()
 
 cNetworkNamespaces::~cNetworkNamespaces()
 {
-    // Deleting a namespace ends what runs inside only once it exits, but takes its veth ends, and
-    // with each end its peer, at once.
+    // A namespace with nothing left inside goes at once, taking its veth ends and with each its peer.
     while (!mCreated.isEmpty())
         RunCommand({"ip", "netns", "del", mCreated.takeLast()}, nullptr);
 }

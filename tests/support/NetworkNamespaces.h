@@ -20,7 +20,8 @@ public:
 
     // Removes the namespaces left by tests whose process is gone (a crash, a kill).
     cNetworkNamespaces();
-    // Removes every namespace made here, and with them the veth pairs and what still runs inside.
+    // Removes the names of every namespace made here. A namespace, with its veth ends, goes once the
+    // last process inside has ended: end the processes started in it first (declare them later).
     ~cNetworkNamespaces();
 
     cNetworkNamespaces(const cNetworkNamespaces&) = delete;

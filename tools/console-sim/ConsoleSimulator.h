@@ -77,6 +77,7 @@ private slots:
     void RunScript();
 
 private:
+    void SendStandardInputLine(const QString& Line);
     void TopUpFlood();
     void EndConnection(bool Reset);
     void PrintMessage(const QByteArray& Message);
