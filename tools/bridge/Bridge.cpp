@@ -280,7 +280,7 @@ void cBridge::PrintMessages(const QString& Direction, const QString& Port, const
     auto print = [&](const QByteArray& Message) { Print(prefix + cMidiDescriber::Line(Message)); };
     if (Whole)
     {
-        cMidiMessageSplitter splitter(print);
+        cMidiMessageSplitter splitter(print, [this](const QString& Problem) { Print(QStringLiteral("monitor: ") + Problem); });
         splitter.Feed(Bytes);
         splitter.Flush();
         return;
@@ -290,7 +290,8 @@ void cBridge::PrintMessages(const QString& Direction, const QString& Port, const
         splitter = std::make_shared<cMidiMessageSplitter>([this, Port, Direction](const QByteArray& Message) {
             Print(QStringLiteral("%1 %2 %3 ").arg(mClock.nsecsElapsed() / 1e9, 0, 'f', 6).arg(Direction, -3).arg(PortLabel(Port)) +
                   cMidiDescriber::Line(Message));
-        });
+        },
+        [this](const QString& Problem) { Print(QStringLiteral("monitor: ") + Problem); });
     splitter->Feed(Bytes);
 }
 

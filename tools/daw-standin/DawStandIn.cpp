@@ -231,7 +231,8 @@ bool cDawStandIn::ListenAsConsole(const QString& Namespace, const QString& Addre
     }
     mConsoleSocket = mServer.nextPendingConnection();
     mConsoleSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    auto splitter = std::make_shared<cMidiMessageSplitter>([this](const QByteArray& Message) { mConsoleSeen.append({Message, mConsolePendingAt}); });
+    auto splitter = std::make_shared<cMidiMessageSplitter>([this](const QByteArray& Message) { mConsoleSeen.append({Message, mConsolePendingAt}); },
+                                                           [](const QString& Problem) { Say(QStringLiteral("console: ") + Problem); });
     connect(mConsoleSocket, &QTcpSocket::readyRead, this, [this, splitter] {
         mConsolePendingAt = Now();
         splitter->Feed(mConsoleSocket->readAll());
