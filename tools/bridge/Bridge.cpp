@@ -1,6 +1,7 @@
 #include "tools/bridge/Bridge.h"
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
+#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "network/MultiUnitFinder.h"
 #include "network/TCPMIDIInptOutput.h"
@@ -132,7 +133,10 @@ void cBridge::Stop()
         mLink->Disconnect();
     }
     mConfiguration->SetTrafficObserver(nullptr);
-    // Deleting the configuration closes the virtual ports the DAW sees.
+    // The platform keeps the DAW's ports open for the whole process unless told otherwise; they
+    // are closed before the port objects go, as the window does.
+    if (mPlatformRegistry)
+        CloseAllVirtualMIDIPorts();
     delete mConfiguration;
     mConfiguration = nullptr;
     delete mFinder;

@@ -10,8 +10,8 @@
 
 namespace
 {
+// The name the window saves for a console typed in by address.
 const QString kCustomUnitName = QStringLiteral("Custom");
-const QString kDefaultUnitIP = QStringLiteral("192.168.1.1");
 
 QList<QCommandLineOption> BridgeCommandLineOptions()
 {
@@ -225,9 +225,7 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     }
     else
     {
-        QString saved = Stored(MixerTypeKey()).toString();
-        if (saved == QLatin1String("Ny"))
-            saved = QStringLiteral("Ny-16");
+        const QString saved = UpgradedMixerType(Stored(MixerTypeKey()).toString());
         if (families.contains(saved))
         {
             Setup.Family = saved;
@@ -278,7 +276,7 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     }
     else
     {
-        int channel = 1;
+        int channel = int(kDefaultMIDIChannel);
         if (IsStored(MIDIChannelKey(family)))
             channel = int(quint8(Stored(MIDIChannelKey(family)).toUInt()));
         if (channel <= 15)
@@ -324,10 +322,10 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     else
     {
         const QString mode = Stored(ModeKey(family)).toString();
-        if (mode == QLatin1String("TCP"))
+        if (mode == TCPModeValue())
         {
             const QString name = Stored(DefaultUnitNameKey(family)).toString();
-            const QString address = Stored(DefaultUnitIPKey(family), kDefaultUnitIP).toString();
+            const QString address = Stored(DefaultUnitIPKey(family), DefaultUnitIP()).toString();
             if (!name.isEmpty() && name != kCustomUnitName)
             {
                 useName(name, address, "saved");
