@@ -3,6 +3,7 @@
 #include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
 #include "Common/MIDI/MidiMessageLength.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
+#include "MIDITranslator/MIDITrafficObserver.h"
 
 cMIDIInputMatcher::cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Registry,
                                      cMIDIMatchTriggerListener* Listener, QObject* Parent)
@@ -74,6 +75,8 @@ void cMIDIInputMatcher::MIDIReadReady()
     mInput->Read(mReadBuffer);
     if (mReadBuffer.isEmpty())
         return;
+    if (mTrafficObserver != nullptr)
+        mTrafficObserver->MIDIRead(mName, mReadBuffer);
     const auto* data = reinterpret_cast<const uint8_t*>(mReadBuffer.constData());
     mBytes.assign(data, data + mReadBuffer.size());
     mExpander.Expand(mBytes, mExpanded);

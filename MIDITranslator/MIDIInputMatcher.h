@@ -16,6 +16,7 @@
 #include <vector>
 
 class cMIDIMatchManager;
+class cMIDITrafficObserver;
 class cMIDIMatchTriggerListener;
 class cSystemMIDIConfiguration;
 
@@ -36,6 +37,9 @@ public:
     // Stops taking and matching bytes at once, also in the middle of a chunk, for an owner that has
     // to let go of the matcher while one of its rules is firing; the owner deletes it later.
     void Retire();
+
+    // Shown every chunk read, before it is matched; null for none.
+    void SetTrafficObserver(cMIDITrafficObserver* Observer) { mTrafficObserver = Observer; }
 
     QString GetName() const { return mName; }
     cMIDIInput* GetInput() const { return mInput.data(); }
@@ -64,6 +68,7 @@ private:
     QPointer<cMIDIInput> mInput;
     cRunningStatusExpander mExpander;
     bool mRetired = false;
+    cMIDITrafficObserver* mTrafficObserver = nullptr;
 
     // Data bytes still to come in the message being fed: 0 between messages, -1 inside an exclusive
     // message (which ends with its 0xF7 or any other status byte).

@@ -6,6 +6,7 @@
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "MIDITranslator/MIDIInputMatcher.h"
+#include "MIDITranslator/MIDITrafficObserver.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -122,6 +123,7 @@ void cMIDITranslatorConfiguration::LoadRules(const QJsonArray& Rules)
         // A refused rule takes no identifier, so identifiers stay the rules' indexes.
         rule.SetId(mRules.size());
         mRules.append(rule);
+        mRuleObjects.append(value.toObject());
     }
 }
 
@@ -137,6 +139,7 @@ void cMIDITranslatorConfiguration::CreateInputMatchers()
             if (matcher == nullptr)
             {
                 matcher = new cMIDIInputMatcher(resolved, mRegistry, this, this);
+                matcher->SetTrafficObserver(mTrafficObserver);
                 mInputMatchers.insert(resolved, matcher);
                 if (name == kMixerIn)
                     connect(matcher, &cMIDIInputMatcher::MIDIInputReadSignal, this, &cMIDITranslatorConfiguration::MixerMIDIInputRead);
@@ -176,6 +179,7 @@ void cMIDITranslatorConfiguration::Clear()
     mInputAliases.clear();
     mOutputAliases.clear();
     mRules.clear();
+    mRuleObjects.clear();
     mVariables.clear();
     ++mRulesEpoch;
     ForgetRoutes();
@@ -246,6 +250,13 @@ void cMIDITranslatorConfiguration::SetTCPInputOutput(cMIDIInputOutput* Port)
         mRegistry->RemoveInputOutput(kTCPPortName);
 }
 
+void cMIDITranslatorConfiguration::SetTrafficObserver(cMIDITrafficObserver* Observer)
+{
+    mTrafficObserver = Observer;
+    for (cMIDIInputMatcher* matcher : qAsConst(mInputMatchers))
+        matcher->SetTrafficObserver(Observer);
+}
+
 void cMIDITranslatorConfiguration::RebuildRoutes()
 {
     mRoutes.assign(static_cast<std::size_t>(mRules.size()), {});
@@ -254,8 +265,9 @@ void cMIDITranslatorConfiguration::RebuildRoutes()
         for (const QString& name : mRules.at(id).GetOutgoingPorts())
         {
             // One entry per name, found or not, so that a route keeps its index across rebuilds.
-            cMIDIOutput* output = mRegistry->GetOutput(ResolveOutputAlias(name));
-            mRoutes[static_cast<std::size_t>(id)].push_back({output, name == kMixerOut});
+            const QString resolved = ResolveOutputAlias(name);
+            cMIDIOutput* output = mRegistry->GetOutput(resolved);
+            mRoutes[static_cast<std::size_t>(id)].push_back({output, name == kMixerOut, resolved});
         }
     }
     mRoutesGeneration = mRegistry->GetPortGeneration();
@@ -296,6 +308,8 @@ void cMIDITranslatorConfiguration::MIDIMatchTriggered(int Id, const std::vector<
         if (route.output == nullptr)
             continue;
         route.output->Write(bytes);
+        if (mTrafficObserver != nullptr)
+            mTrafficObserver->MIDIWritten(Id, route.port, route.mixerOut, bytes);
         if (route.mixerOut)
             emit MixerMIDIOutputWrite();
     }

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -23,6 +24,7 @@
 class cMIDIInputMatcher;
 class cMIDIInputOutput;
 class cMIDIOutput;
+class cMIDITrafficObserver;
 class cSystemMIDIConfiguration;
 
 class cMIDITranslatorConfiguration : public QObject, public cMIDIMatchTriggerListener, public cMIDITranslatorVariableSource
@@ -63,6 +65,13 @@ public:
     QString GetFileName() const { return mFileName; }
     QStringList GetVirtualPortNames() const { return mVirtualPortNames; }
     const QList<cMIDITranslatorRule>& GetRules() const { return mRules; }
+    // The map file's object of the rule with this identifier (keys the rule reader does not know
+    // included); empty for an identifier that no rule has.
+    QJsonObject GetRuleObject(int Id) const { return mRuleObjects.value(Id); }
+
+    // Shown every chunk that the matchers read and every firing's write; null for none. The
+    // observer must outlive the setting.
+    void SetTrafficObserver(cMIDITrafficObserver* Observer);
 
 signals:
     // The console's input was read (relayed from the matcher behind "Mixer In").
@@ -76,6 +85,7 @@ private:
     {
         cMIDIOutput* output = nullptr;
         bool mixerOut = false; // the rule named "Mixer Out" itself
+        QString port;          // the resolved name, for the traffic observer
     };
 
     QJsonDocument ReadJsonFile(const QString& Path);
@@ -94,9 +104,11 @@ private:
     QHash<QString, QString> mOutputAliases;
     QHash<QString, cMIDIInputMatcher*> mInputMatchers;
     QList<cMIDITranslatorRule> mRules;
+    QList<QJsonObject> mRuleObjects; // one per rule, by identifier
     QList<cMIDITranslatorVariable> mVariables;
     QJsonDocument mDocument;
     QString mFileName;
+    cMIDITrafficObserver* mTrafficObserver = nullptr;
 
     // Output lookups of every rule, valid while the aliases and the registry's ports stay as they
     // were when they were made (the registry counts its changes).
