@@ -2,6 +2,7 @@
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "network/MultiUnitFinder.h"
 #include "network/TCPMIDIInptOutput.h"

@@ -1,6 +1,7 @@
 #include "Common/MIDI/Virtual/VirtualMIDIPortTable.h"
 
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputWin.h"
+#include "Common/MIDI/VirtualMIDIPortCloser.h"
 
 #include <mutex>
 
@@ -16,7 +17,11 @@ cVirtualMIDIPortTable* cVirtualMIDIPortTable::Instance()
 {
     std::lock_guard<std::mutex> lock(gTableLock);
     if (gTable == nullptr)
+    {
         gTable = new cVirtualMIDIPortTable();
+        // The window closes every driver port of the process through this when it goes.
+        SetVirtualMIDIPortCloser(&cVirtualMIDIPortTable::CloseAll);
+    }
     return gTable;
 }
 
