@@ -173,9 +173,9 @@ int main(int argc, char* argv[])
         !ParseCount(parser, QStringLiteral("garbage"), settings.GarbageBytes) ||
         !ParseCount(parser, QStringLiteral("seed"), seed))
         return 2;
-    if (trickle > 60000 || settings.GarbageBytes > 64 * 1024 * 1024)
+    if (trickle > 60000)
     {
-        std::fprintf(stderr, "console-sim: --trickle is at most 60000 ms and --garbage at most 64 MiB\n");
+        std::fprintf(stderr, "console-sim: --trickle is at most 60000 ms\n");
         return 2;
     }
     settings.TrickleMs = int(trickle);
