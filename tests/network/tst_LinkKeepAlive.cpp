@@ -7,6 +7,8 @@
 #include "network/TCPMIDIInptOutput.h"
 #include "tests/network/SimulatorProcess.h"
 
+#include <QDir>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -56,6 +58,7 @@ class tst_LinkKeepAlive : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void cleanup();
     void probesAnIdleLinkWithShortTimings_data();
     void probesAnIdleLinkWithShortTimings();
@@ -73,6 +76,22 @@ private:
     // The test thread's own network namespace while it is inside another one.
     int mHome = -1;
 };
+
+void tst_LinkKeepAlive::initTestCase()
+{
+    // Namespaces left by a run of this test that crashed: only those whose process is gone.
+    QString list;
+    Run({"ip", "netns", "list"}, &list);
+    static const QRegularExpression stale(QStringLiteral("^(quillon-test-(\\d+)-keepalive-[a-z]+)"),
+                                          QRegularExpression::MultilineOption);
+    QRegularExpressionMatchIterator it = stale.globalMatch(list);
+    while (it.hasNext())
+    {
+        const QRegularExpressionMatch match = it.next();
+        if (!QDir(QStringLiteral("/proc/") + match.captured(2)).exists())
+            Run({"ip", "netns", "del", match.captured(1)});
+    }
+}
 
 void tst_LinkKeepAlive::cleanup()
 {
