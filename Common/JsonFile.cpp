@@ -13,10 +13,13 @@ QJsonDocument ReadJsonFile(const QString& Path, const char* SourceFile, int Line
         LogError(SourceFile, Line, "Could not open file: %s", Path.toLocal8Bit().constData());
         return QJsonDocument();
     }
-    // Read one byte past the bound so that a larger file (or an endless device) is told apart
-    // without reading it all: parsing it would hold the program for seconds and its memory.
-    const QByteArray content = file.read(kMostJsonFileBytes + 1);
-    if (content.size() > kMostJsonFileBytes)
+    // A larger file is told apart without reading it all: parsing it would hold the program for
+    // seconds, and its memory. A device of no known size is read one byte past the bound.
+    const bool tooLarge = !file.isSequential() && file.size() > kMostJsonFileBytes;
+    QByteArray content;
+    if (!tooLarge)
+        content = file.isSequential() ? file.read(kMostJsonFileBytes + 1) : file.readAll();
+    if (tooLarge || content.size() > kMostJsonFileBytes)
     {
         LogError(SourceFile, Line, "Map file too large: %s (more than %lld bytes)", Path.toLocal8Bit().constData(),
                  static_cast<long long>(kMostJsonFileBytes));

@@ -1,15 +1,19 @@
-// Hands arbitrary answers to a unit finder, without any network traffic, with polls in between,
-// and checks what it reports against a plain model of discovery: a unit is found when it first
-// answers and there is room (256 at most), refreshed by each answer, lost at the fifth poll
-// without one. Input: a list of steps, each one byte:
-//   bit 7 clear   an answer: bits 0-2 pick the sender from a fixed table, the next byte is the
-//                 payload's length (cut to what is left), then the payload; bits 3-6 add that many
-//                 times 32 extra names "nN" from the same sender, to reach the unit limit
-//   bit 7 set     a poll
+// Hands arbitrary answers to a unit finder, without any network traffic, with
+// polls in between, and checks what it reports against a plain model of
+// discovery: a unit is found when it first answers and there is room (256 at
+// most), refreshed by each answer, lost at the fifth poll without one. Input: a
+// list of steps, each one byte:
+//   bit 7 clear   an answer: bits 0-2 pick the sender from a fixed table, the
+//   next byte is the
+//                 payload's length (cut to what is left), then the payload; bit
+//                 6 set (honoured once per input) first adds 300 answers
+//                 "n0".."n299" from that sender, past the limit
+//   bit 7 set     a poll (the first 64 of an input; later ones are skipped)
 
 #include "network/UnitFinder.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QHostAddress>
 #include <QUdpSocket>
 
@@ -30,17 +34,27 @@ void Check(bool Condition, const char* What)
     }
 }
 
-// Senders as the socket reports them; the IPv4-mapped one must come out as its plain IPv4 form.
+// Senders as the socket reports them; the IPv4-mapped one must come out as its
+// plain IPv4 form.
 const QHostAddress& Sender(int Index)
 {
     static const QHostAddress senders[8] = {
-        QHostAddress(QStringLiteral("192.0.2.1")),       QHostAddress(QStringLiteral("192.0.2.2")),
-        QHostAddress(QStringLiteral("::ffff:192.0.2.1")), QHostAddress(QStringLiteral("2001:db8::1")),
-        QHostAddress(QStringLiteral("127.0.0.1")),       QHostAddress(),
-        QHostAddress(QStringLiteral("::1")),             QHostAddress(QStringLiteral("0.0.0.0")),
+        QHostAddress(QStringLiteral("192.0.2.1")),
+        QHostAddress(QStringLiteral("192.0.2.2")),
+        QHostAddress(QStringLiteral("::ffff:192.0.2.1")),
+        QHostAddress(QStringLiteral("2001:db8::1")),
+        QHostAddress(QStringLiteral("127.0.0.1")),
+        QHostAddress(),
+        QHostAddress(QStringLiteral("::1")),
+        QHostAddress(QStringLiteral("0.0.0.0")),
     };
     return senders[Index & 7];
 }
+
+// Answers of the one fill an input may ask for: enough to pass the unit limit.
+constexpr int kMostUnitsPlus = cUnitFinder::kMostUnits + 8;
+
+constexpr int kMostPolls = 64;
 
 struct sModelRecord
 {
@@ -51,6 +65,9 @@ struct sModelRecord
 // Discovery as users are told it works, written as directly as possible.
 class cModel
 {
+    static QString Key(const sUnit& Unit) { return Unit.Address.toString() + QLatin1Char('\n') + Unit.Name; }
+    QHash<QString, int> mIndex;
+
 public:
     std::vector<sUnit> Found;
     std::vector<sUnit> Lost;
@@ -65,16 +82,17 @@ public:
         const int zero = Payload.indexOf('\0');
         unit.Name = QString::fromLatin1(zero >= 0 ? Payload.left(zero) : Payload);
         unit.FindString = FindString;
-        for (sModelRecord& record : Units)
+        // Looked up by a text key, so that the model stays cheap when the input fills the list.
+        const QString key = Key(unit);
+        const auto known = mIndex.constFind(key);
+        if (known != mIndex.constEnd())
         {
-            if (record.Unit == unit)
-            {
-                record.Countdown = cUnitFinder::kCountdown;
-                return;
-            }
+            Units[std::size_t(known.value())].Countdown = cUnitFinder::kCountdown;
+            return;
         }
         if (Units.size() >= std::size_t(cUnitFinder::kMostUnits))
             return;
+        mIndex.insert(key, int(Units.size()));
         Units.push_back(sModelRecord{unit, cUnitFinder::kCountdown});
         Found.push_back(unit);
     }
@@ -89,14 +107,21 @@ public:
             else
                 kept.push_back(record);
         }
+        if (kept.size() == Units.size())
+            return;
         Units.swap(kept);
+        mIndex.clear();
+        for (std::size_t i = 0; i < Units.size(); ++i)
+            mIndex.insert(Key(Units[i].Unit), int(i));
     }
 };
 
-// Where the finder's queries go: a socket of ours on loopback that is never read.
+// Where the finder's queries go: a socket of ours on loopback that is never
+// read.
 QUdpSocket* Sink()
 {
-    static QUdpSocket* sink = [] {
+    static QUdpSocket* sink = []
+    {
         auto* socket = new QUdpSocket;
         if (!socket->bind(QHostAddress(QHostAddress::LocalHost), 0))
             Check(false, "cannot bind the loopback sink");
@@ -106,59 +131,84 @@ QUdpSocket* Sink()
 }
 } // namespace
 
+const QString kFindString = QStringLiteral("NY Find");
+
+// Made once, since a socket per run would cost more than the run. Every run
+// ends with as many polls as a unit survives, which leaves it knowing no unit,
+// as a new one.
+cUnitFinder* gFinder = nullptr;
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication application(*argc, *argv);
-    Sink();
+    // The finder's own timer never fires: no event loop runs here. Polls are the
+    // input's.
+    gFinder = new cUnitFinder(kFindString, nullptr, QHostAddress(QHostAddress::LocalHost), Sink()->localPort(),
+                              24 * 3600 * 1000);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size)
 {
-    const QString findString = QStringLiteral("NY Find");
-    // The finder's own timer never fires: no event loop runs here. Polls are the input's.
-    cUnitFinder finder(findString, nullptr, QHostAddress(QHostAddress::LocalHost), Sink()->localPort(),
-                       24 * 3600 * 1000);
+    const QString& findString = kFindString;
+    cUnitFinder& finder = *gFinder;
+    Check(finder.GetUnitCount() == 0, "a unit outlived the polls of the previous run");
     std::vector<sUnit> found;
     std::vector<sUnit> lost;
-    QObject::connect(&finder, &cUnitFinder::UnitFound, [&](const sUnit& Unit) { found.push_back(Unit); });
-    QObject::connect(&finder, &cUnitFinder::UnitLost, [&](const sUnit& Unit) { lost.push_back(Unit); });
-    cModel model;
-
-    std::size_t at = 0;
-    while (at < Size)
     {
-        const uint8_t step = Data[at++];
-        if (step & 0x80)
+        QObject listening;
+        QObject::connect(&finder, &cUnitFinder::UnitFound, &listening,
+                         [&](const sUnit& Unit) { found.push_back(Unit); });
+        QObject::connect(&finder, &cUnitFinder::UnitLost, &listening, [&](const sUnit& Unit) { lost.push_back(Unit); });
+        cModel model;
+
+        std::size_t at = 0;
+        bool filled = false;
+        int polls = 0;
+        while (at < Size)
         {
-            finder.TimerFired();
-            model.Poll();
-        }
-        else
-        {
-            const QHostAddress& from = Sender(step);
-            std::size_t length = at < Size ? Data[at++] : 0;
-            if (length > Size - at)
-                length = Size - at;
-            const QByteArray payload(reinterpret_cast<const char*>(Data + at), int(length));
-            at += length;
-            finder.TakeAnswer(payload, from);
-            model.Answer(payload, from, findString);
-            for (int extra = 0; extra < ((step >> 3) & 0x0F) * 32; ++extra)
+            const uint8_t step = Data[at++];
+            if (step & 0x80)
             {
-                const QByteArray name = "n" + QByteArray::number(extra);
-                finder.TakeAnswer(name, from);
-                model.Answer(name, from, findString);
+                // Each poll sends a query, which costs more than all else; past this many they add
+                // nothing that fewer polls did not show.
+                if (++polls > kMostPolls)
+                    continue;
+                finder.TimerFired();
+                model.Poll();
             }
+            else
+            {
+                const QHostAddress& from = Sender(step);
+                if ((step & 0x40) && !filled)
+                {
+                    filled = true;
+                    for (int extra = 0; extra < kMostUnitsPlus; ++extra)
+                    {
+                        const QByteArray name = "n" + QByteArray::number(extra);
+                        finder.TakeAnswer(name, from);
+                        model.Answer(name, from, findString);
+                    }
+                }
+                std::size_t length = at < Size ? Data[at++] : 0;
+                if (length > Size - at)
+                    length = Size - at;
+                const QByteArray payload(reinterpret_cast<const char*>(Data + at), int(length));
+                at += length;
+                finder.TakeAnswer(payload, from);
+                model.Answer(payload, from, findString);
+            }
+            Check(finder.GetUnitCount() <= cUnitFinder::kMostUnits, "more units than the limit");
+            Check(finder.GetUnitCount() == int(model.Units.size()), "unit count differs from the model");
         }
-        Check(finder.GetUnitCount() <= cUnitFinder::kMostUnits, "more units than the limit");
-        Check(finder.GetUnitCount() == int(model.Units.size()), "unit count differs from the model");
+        Check(found.size() == model.Found.size(), "found count differs from the model");
+        for (std::size_t i = 0; i < found.size(); ++i)
+            Check(found[i] == model.Found[i], "found unit differs from the model");
+        Check(lost.size() == model.Lost.size(), "lost count differs from the model");
+        for (std::size_t i = 0; i < lost.size(); ++i)
+            Check(lost[i] == model.Lost[i], "lost unit differs from the model");
     }
-    Check(found.size() == model.Found.size(), "found count differs from the model");
-    for (std::size_t i = 0; i < found.size(); ++i)
-        Check(found[i] == model.Found[i], "found unit differs from the model");
-    Check(lost.size() == model.Lost.size(), "lost count differs from the model");
-    for (std::size_t i = 0; i < lost.size(); ++i)
-        Check(lost[i] == model.Lost[i], "lost unit differs from the model");
+    for (int poll = 0; poll < cUnitFinder::kCountdown; ++poll)
+        finder.TimerFired();
     return 0;
 }

@@ -2,8 +2,9 @@
 
 #include "Common/LogError.h"
 
-#include <QTcpSocket>
+#include <QtGlobal>
 
+// Winsock's headers must come before anything that may bring in windows.h.
 #if defined(Q_OS_WIN)
 #include <winsock2.h>
 #include <mstcpip.h>
@@ -12,6 +13,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #endif
+
+#include <QTcpSocket>
 
 namespace
 {
