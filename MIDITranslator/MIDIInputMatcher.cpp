@@ -1,6 +1,7 @@
 #include "MIDITranslator/MIDIInputMatcher.h"
 
 #include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
+#include "Common/MIDI/MidiMessageLength.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 
 cMIDIInputMatcher::cMIDIInputMatcher(const QString& Name, cSystemMIDIConfiguration* Registry,
@@ -87,23 +88,6 @@ void cMIDIInputMatcher::MIDIReadReady()
 
 namespace
 {
-// Data bytes that follow a status byte other than 0xF0 (exclusive) and 0xF8 and up (real-time).
-int DataBytesAfter(uint8_t Status)
-{
-    if (Status < 0xF0)
-        return (Status & 0xE0) == 0xC0 ? 1 : 2;
-    switch (Status)
-    {
-    case 0xF1: // time code quarter frame
-    case 0xF3: // song select
-        return 1;
-    case 0xF2: // song position
-        return 2;
-    default:
-        return 0;
-    }
-}
-
 // Held real-time bytes are let through in place beyond this many, so that an endless exclusive
 // message cannot make the list grow without bound.
 constexpr std::size_t kMaxHeldRealTime = 256;
@@ -154,5 +138,6 @@ void cMIDIInputMatcher::Feed(uint8_t Byte)
     if (!mHeldRealTime.empty())
         ReleaseHeldRealTime();
     mMatchManager->ProcessByte(Byte);
-    mMessageRemaining = Byte == 0xF0 ? -1 : DataBytesAfter(Byte);
+    // -1 (cMidiMessageLength::kExclusive) while an exclusive message runs.
+    mMessageRemaining = cMidiMessageLength::DataBytes(Byte);
 }

@@ -1,5 +1,6 @@
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 
+#include "Common/DepthCounter.h"
 #include "Common/JsonFile.h"
 #include "Common/LogError.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
@@ -269,12 +270,7 @@ void cMIDITranslatorConfiguration::MIDIMatchTriggered(int Id, const std::vector<
         LOG_ERROR("Invalid Trigger Id: %d", Id);
         return;
     }
-    struct sFiring
-    {
-        int& depth;
-        explicit sFiring(int& Depth) : depth(Depth) { ++depth; }
-        ~sFiring() { --depth; }
-    } firing(mFiringDepth);
+    const cDepthCounter firing(mFiringDepth);
 
     mOutgoing.clear();
     mRules.at(Id).BuildOutgoingMessage(mOutgoing, Message);

@@ -297,11 +297,6 @@ QStringList cMIDITranslatorRule::GetCaptureLetters() const
     return mCaptureLetters;
 }
 
-cMIDITranslatorVariableSource* cMIDITranslatorRule::GetConfiguration() const
-{
-    return mConfiguration;
-}
-
 sMIDIMatchTrigger* cMIDITranslatorRule::GetMatchTrigger()
 {
     return &mTrigger;
@@ -374,44 +369,53 @@ void cMIDITranslatorRule::BuildMatchPattern()
     }
 }
 
-cMIDITranslatorRule::sCapturePosition cMIDITranslatorRule::LocateCapture(const QString& Letter) const
+int cMIDITranslatorRule::CaptureToken(const QString& Letter, int* Unit) const
 {
+    if (Letter.size() != 1)
+        return -1;
+    const QChar wanted = Letter.at(0).toLower();
     const QStringList tokens = SplitMidi(mIncomingMidi);
-    if (Letter.size() == 1)
+    for (int index = 0; index < tokens.size(); ++index)
     {
-        const QChar wanted = Letter.at(0).toLower();
-        for (int index = 0; index < tokens.size(); ++index)
+        const QString& token = tokens.at(index);
+        for (int position = 0; position < token.size(); ++position)
         {
-            const QString& token = tokens.at(index);
-            for (int position = 0; position < token.size(); ++position)
+            if (token.at(position).toLower() != wanted || (position > 0 && token.at(position - 1) == QLatin1Char('*')))
+                continue;
+            if (Unit)
             {
-                if (token.at(position).toLower() != wanted)
-                    continue;
-                if (position > 0 && token.at(position - 1) == QLatin1Char('*'))
-                    continue;
                 const int firstUnitLength = (token.at(0) == QLatin1Char('*') && token.size() > 1) ? 2 : 1;
-                return sCapturePosition{index, position < firstUnitLength ? 0 : 1, token.size() == 1};
+                *Unit = position < firstUnitLength ? 0 : 1;
             }
+            return index;
         }
     }
-    LOG_ERROR("Could not find variable \"%s\" in incoming MIDI", Letter.toUtf8().constData());
-    return sCapturePosition{0, 0, tokens.value(0).size() == 1};
+    return -1;
 }
 
 int cMIDITranslatorRule::FindCaptureToken(const QString& Letter) const
 {
-    return LocateCapture(Letter).token;
+    const int token = CaptureToken(Letter, nullptr);
+    if (token >= 0)
+        return token;
+    LOG_ERROR("Could not find variable \"%s\" in incoming MIDI", Letter.toUtf8().constData());
+    return 0;
 }
 
 int cMIDITranslatorRule::CaptureNibbleIndex(const QString& Letter) const
 {
-    const sCapturePosition position = LocateCapture(Letter);
-    return 2 * position.token + position.unit;
+    int unit = 0;
+    const int token = CaptureToken(Letter, &unit);
+    // A missing letter is logged by FindCaptureToken and falls back to the first nibble.
+    return token >= 0 ? 2 * token + unit : 2 * FindCaptureToken(Letter);
 }
 
 bool cMIDITranslatorRule::IsWholeByteCapture(const QString& Letter) const
 {
-    return LocateCapture(Letter).wholeByte;
+    // The token FindCaptureToken gives, without logging a missing letter a second time: the
+    // template asks this right after CaptureNibbleIndex.
+    const int token = CaptureToken(Letter, nullptr);
+    return SplitMidi(mIncomingMidi).value(token < 0 ? 0 : token).size() == 1;
 }
 
 void cMIDITranslatorRule::BuildOutgoingTemplate()
@@ -437,9 +441,9 @@ void cMIDITranslatorRule::BuildOutgoingTemplate()
     auto fromUnit = [this, &literal, &capture](const sUnit& Unit, bool LowOfWholeByte) {
         if (IsHexDigit(Unit.character))
             return literal(HexValue(Unit.character));
-        const sCapturePosition position = LocateCapture(QString(Unit.character));
-        const int index = 2 * position.token + position.unit;
-        return capture(LowOfWholeByte && position.wholeByte ? index + 1 : index);
+        const QString letter(Unit.character);
+        const int index = CaptureNibbleIndex(letter);
+        return capture(LowOfWholeByte && IsWholeByteCapture(letter) ? index + 1 : index);
     };
 
     mOutgoingTemplate.clear();
@@ -464,9 +468,9 @@ void cMIDITranslatorRule::BuildOutgoingTemplate()
             }
             else
             {
-                const sCapturePosition position = LocateCapture(QString(units[0].character));
-                const int index = 2 * position.token + position.unit;
-                if (position.wholeByte)
+                const QString letter(units[0].character);
+                const int index = CaptureNibbleIndex(letter);
+                if (IsWholeByteCapture(letter))
                 {
                     high = capture(index);
                     low = capture(index + 1);

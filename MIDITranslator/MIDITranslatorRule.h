@@ -79,7 +79,6 @@ public:
     QStringList GetOutgoingPorts() const;
     void SetCaptureLetters(const QStringList& Letters);
     QStringList GetCaptureLetters() const;
-    cMIDITranslatorVariableSource* GetConfiguration() const;
 
     // The pattern that the configuration registers in the match trees of the incoming ports.
     sMIDIMatchTrigger* GetMatchTrigger();
@@ -95,6 +94,7 @@ public:
     // fired the rule) and global variables at this moment. A capture beyond Matched gives 0.
     void BuildOutgoingMessage(std::vector<uint8_t>& Out, const std::vector<uint8_t>& Matched) const;
 
+    // Where a capture sits in the matched message; the outgoing template is built from these.
     // Index of the first incoming token holding the capture Letter (not as *x); 0, logged, if none.
     int FindCaptureToken(const QString& Letter) const;
     // Index of the captured nibble in the matched message: two per token, high nibble first.
@@ -103,15 +103,9 @@ public:
     bool IsWholeByteCapture(const QString& Letter) const;
 
 private:
-    // Where a capture letter sits in the incoming string.
-    struct sCapturePosition
-    {
-        int token = 0;          // index of the incoming token
-        int unit = 0;           // 0: high nibble, 1: low nibble
-        bool wholeByte = false; // the token is the letter alone
-    };
-    // Finds a capture letter once, logging once when it is not there (then token 0).
-    sCapturePosition LocateCapture(const QString& Letter) const;
+    // Index of the first incoming token holding the capture Letter, -1 when none (nothing logged);
+    // *Unit gets 0 when it is the token's first unit, 1 when the second.
+    int CaptureToken(const QString& Letter, int* Unit) const;
     uint8_t GlobalValue(const QString& VariableName) const;
     uint8_t OutgoingNibble(const sOutgoingNibble& Nibble, const std::vector<uint8_t>& Matched) const;
 

@@ -8,8 +8,6 @@
 
 #include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
 #include "tests/support/ReferenceMatchManager.h"
-// The fuzz build has no test-support library; the reference is small enough to compile in here.
-#include "tests/support/ReferenceMatchManager.cpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -17,8 +17,8 @@ void cMultiUnitFinder::AddFinder(const QString& FindString)
             return;
     }
     auto* finder = new cUnitFinder(FindString, this, mDestination, mDestinationPort, mPollMs);
-    connect(finder, SIGNAL(UnitFound(sUnit)), this, SLOT(SingleUnitFound(sUnit)));
-    connect(finder, SIGNAL(UnitLost(sUnit)), this, SLOT(SingleUnitLost(sUnit)));
+    connect(finder, &cUnitFinder::UnitFound, this, &cMultiUnitFinder::SingleUnitFound);
+    connect(finder, &cUnitFinder::UnitLost, this, &cMultiUnitFinder::SingleUnitLost);
     mFinders.append(finder);
 }
 

@@ -1,5 +1,6 @@
 #include "network/TCPMIDIInptOutput.h"
 
+#include "Common/DepthCounter.h"
 #include "Common/LogError.h"
 
 #include <QtGlobal>
@@ -80,25 +81,11 @@ void EnableKeepAlive(QTcpSocket* Socket)
         LOG_ERROR("Could not set the keep-alive timings of the console link: a console that goes away "
                   "unannounced is noticed late");
 }
-
-// Counts a socket notification being handled for as long as the scope lives.
-class cSignalDepth
-{
-public:
-    explicit cSignalDepth(int& Depth) : mDepth(Depth) { ++mDepth; }
-    ~cSignalDepth() { --mDepth; }
-    cSignalDepth(const cSignalDepth&) = delete;
-    cSignalDepth& operator=(const cSignalDepth&) = delete;
-
-private:
-    int& mDepth;
-};
 } // namespace
 
 cTCPMIDIInptOutput::cTCPMIDIInptOutput(QObject* Parent, quint16 ConsolePort)
     : cMIDIInputOutput(Parent), mConsolePort(ConsolePort)
 {
-    qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
 }
 
 cTCPMIDIInptOutput::~cTCPMIDIInptOutput()
@@ -118,9 +105,8 @@ void cTCPMIDIInptOutput::ConnectToHost(const QHostAddress& Address)
     Disconnect();
     mAddress = Address;
     mSocket = new QTcpSocket(this);
-    connect(mSocket, SIGNAL(readyRead()), this, SLOT(TCPRead()));
-    connect(mSocket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
-            SLOT(StateChanged(QAbstractSocket::SocketState)));
+    connect(mSocket, &QTcpSocket::readyRead, this, &cTCPMIDIInptOutput::TCPRead);
+    connect(mSocket, &QTcpSocket::stateChanged, this, &cTCPMIDIInptOutput::StateChanged);
     // Without a bound the socket takes in all that the system holds for it at each notification,
     // megabytes from a console that floods, and the event loop waits while they are matched. With
     // it, the rest stays with the system, which slows the console down instead.
@@ -174,7 +160,7 @@ bool cTCPMIDIInptOutput::IsConnected() const
 
 void cTCPMIDIInptOutput::TCPRead()
 {
-    cSignalDepth depth(mInSocketSignal);
+    cDepthCounter depth(mInSocketSignal);
     // Everything the socket holds is taken now, piece by piece: the socket announces bytes only
     // once, so a piece left behind would wait for the console's next traffic, maybe for ever.
     while (mSocket && mSocket->bytesAvailable() > 0)
@@ -189,7 +175,7 @@ void cTCPMIDIInptOutput::TCPRead()
 
 void cTCPMIDIInptOutput::StateChanged(QAbstractSocket::SocketState State)
 {
-    cSignalDepth depth(mInSocketSignal);
+    cDepthCounter depth(mInSocketSignal);
     if (State == QAbstractSocket::ConnectedState && mSocket)
         EnableKeepAlive(mSocket);
     emit StateStringChanged(StateText(State));

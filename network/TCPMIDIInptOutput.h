@@ -56,7 +56,8 @@ public:
 signals:
     void StateStringChanged(QString State);
 
-public slots:
+private slots:
+    // Called by the link's own socket only.
     void TCPRead();
     void StateChanged(QAbstractSocket::SocketState State);
 

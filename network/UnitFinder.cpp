@@ -20,8 +20,8 @@ cUnitFinder::cUnitFinder(const QString& FindString, QObject* Parent, const QHost
     if (!mSocket->bind(0))
         LOG_ERROR("Could not open the discovery socket for \"%s\": %s", qPrintable(mFindString),
                   qPrintable(mSocket->errorString()));
-    connect(mTimer, SIGNAL(timeout()), this, SLOT(TimerFired()));
-    connect(mSocket, SIGNAL(readyRead()), this, SLOT(UDPRead()));
+    connect(mTimer, &QTimer::timeout, this, &cUnitFinder::TimerFired);
+    connect(mSocket, &QUdpSocket::readyRead, this, &cUnitFinder::UDPRead);
 }
 
 cUnitFinder::~cUnitFinder()

@@ -48,6 +48,9 @@ signals:
 
 public slots:
     void TimerFired();
+
+private slots:
+    // Called by the finder's own socket only.
     void UDPRead();
 
 private:

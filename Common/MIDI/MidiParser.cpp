@@ -158,20 +158,13 @@ void cMidiParser::ChannelMessage()
 
 uint8_t cMidiParser::SysCommonLength(uint8_t Status)
 {
-    switch (Status)
+    // 0xF4 and 0xF5 are left undefined by the MIDI standard.
+    if (Status <= 0xF0 || Status >= 0xF7 || Status == 0xF4 || Status == 0xF5)
     {
-    case 0xF1:
-        return 2;
-    case 0xF2:
-        return 3;
-    case 0xF3:
-        return 2;
-    case 0xF6:
-        return 1;
-    default:
         LOG_ERROR("Unrecognised Sys Common Byte");
         return 0;
     }
+    return uint8_t(1 + cMidiMessageLength::DataBytes(Status));
 }
 
 bool cMidiParser::ActiveSensing()

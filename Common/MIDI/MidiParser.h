@@ -3,6 +3,8 @@
 // a virtual handler. A base class owned by value inside its subclass (the virtual port); it is fed on
 // one thread at a time and its handlers run on that thread, inside ParseByte.
 
+#include "Common/MIDI/MidiMessageLength.h"
+
 #include <cstdint>
 
 class cMidiParser
@@ -22,7 +24,7 @@ public:
         if (Byte < 0x80 && status >= 0x80 && status < 0xF0)
         {
             mBuffer[mCount++] = Byte;
-            if (mCount >= ((status & 0xE0) == 0xC0 ? 2 : 3))
+            if (mCount > cMidiMessageLength::DataBytes(status))
                 ChannelMessage();
             return;
         }

@@ -1,5 +1,7 @@
 #include "Common/MIDI/RunningStatusExpander.h"
 
+#include "Common/MIDI/MidiMessageLength.h"
+
 void cRunningStatusExpander::Expand(const std::vector<uint8_t>& In, std::vector<uint8_t>& Out)
 {
     Out.clear();
@@ -32,7 +34,7 @@ void cRunningStatusExpander::Expand(const std::vector<uint8_t>& In, std::vector<
         {
             inSysEx = false;
             status = byte;
-            expected = (byte & 0xE0) == 0xC0 ? 1 : 2;
+            expected = cMidiMessageLength::DataBytes(byte);
             received = 0;
         }
         else if (byte < 0xF8)

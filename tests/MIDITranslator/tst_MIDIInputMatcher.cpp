@@ -114,6 +114,8 @@ void tst_MIDIInputMatcher::matchesTheStreamAsItWasSent_data()
         << QList<QByteArray>{Hex("b007b00710")} << QStringList{"0:b00710"};
     QTest::newRow("fader cut short at the seam of two reads is dropped")
         << QList<QByteArray>{Hex("b007"), Hex("b00710")} << QStringList{"0:b00710"};
+    QTest::newRow("clock after a song select passes at once")
+        << QList<QByteArray>{Hex("f305f8")} << QStringList{"1:f8"};
     QTest::newRow("clock inside song position is held too")
         << QList<QByteArray>{Hex("f210f820b00701")} << QStringList{"1:f8", "0:b00701"};
 }

@@ -97,7 +97,7 @@ public:
             QTest::qWait(1);
         delivered = delivered && finderSocket->hasPendingDatagrams();
         if (delivered)
-            Finder.UDPRead();
+            QMetaObject::invokeMethod(&Finder, "UDPRead", Qt::DirectConnection);
         finderSocket->blockSignals(wasBlocked);
         return delivered;
     }

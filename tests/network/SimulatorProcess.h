@@ -12,12 +12,14 @@
 class cSimulatorProcess
 {
 public:
+    // The build compiles the simulator's path in (empty when the tools are not built).
     static QString ProgramPath()
     {
-        const QByteArray binaryDir = qgetenv("QUILLON_BINARY_DIR");
-        if (binaryDir.isEmpty())
-            return QString();
-        return QString::fromLocal8Bit(binaryDir) + QStringLiteral("/tools/console-sim/quillon-console-sim");
+#ifdef QUILLON_CONSOLE_SIM
+        return QStringLiteral(QUILLON_CONSOLE_SIM);
+#else
+        return QString();
+#endif
     }
 
     static bool Available() { return QFileInfo(ProgramPath()).isExecutable(); }
@@ -68,6 +70,8 @@ public:
     }
 
     void Write(const QByteArray& Bytes) { mProcess.write(Bytes); }
+    // Ends the simulator's standard input, as the end of a piped file does.
+    void CloseInput() { mProcess.closeWriteChannel(); }
 
     QStringList OutputLines() const { return mOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QString Errors() const { return mErrors; }

@@ -3,6 +3,8 @@
 #include "tests/network/SimulatorProcess.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QUdpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,15 +51,20 @@ private slots:
     void init();
 
     void answersItsFindTextsWithItsName();
+    void reportsTheQueriesItIgnores_data();
+    void reportsTheQueriesItIgnores();
+    void writesAnIPv6AddressInBrackets();
     void sendsItsScriptToTheLink();
     void printsEachMessageOnItsOwnLine_data();
     void printsEachMessageOnItsOwnLine();
+    void dropsAnExclusiveMessageThatNeverEnds();
     void sendsStandardInputLinesOnceALinkConnects();
     void appliesItsFaultModes_data();
     void appliesItsFaultModes();
     void replacesTheLinkWithANewOne();
     void rejectsBadArguments_data();
     void rejectsBadArguments();
+    void tellsItsVersion();
 };
 
 void tst_ConsoleSimulator::init()
@@ -94,6 +101,48 @@ void tst_ConsoleSimulator::answersItsFindTextsWithItsName()
     QCOMPARE(families, QStringList({"KRT Find", "NY Find"}));
 }
 
+void tst_ConsoleSimulator::reportsTheQueriesItIgnores_data()
+{
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("query with a newline, as echo sends it")
+        << QByteArray("NY Find\n") << "ignored query \"NY Find\\n\" from 127.0.0.1:";
+    QTest::newRow("query with a zero byte and more after it")
+        << QByteArray("NY Find\0x", 9) << "ignored query \"NY Find\\0x\" from";
+    QTest::newRow("control bytes and quotes escaped")
+        << QByteArray("\x01\"\\\xff") << "ignored query \"\\x01\\\"\\\\\\xff\" from";
+    QTest::newRow("long datagram cut") << QByteArray(500, 'a') << "\"... (500 bytes) from";
+}
+
+void tst_ConsoleSimulator::reportsTheQueriesItIgnores()
+{
+    QFETCH(QByteArray, query);
+    QFETCH(QString, report);
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts + QStringList{"--verbose"}), qPrintable(sim.Errors()));
+    QUdpSocket asker;
+    QVERIFY(asker.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    asker.writeDatagram(query, QHostAddress::LocalHost, sim.UdpPort);
+    QTRY_VERIFY2(sim.Errors().contains(report), qPrintable(sim.Errors()));
+    QCOMPARE(sim.Errors().contains("a query is the text alone"), query.endsWith('\n'));
+    // Nothing but the query text itself is answered.
+    QTest::qWait(50);
+    QVERIFY(!asker.hasPendingDatagrams());
+}
+
+void tst_ConsoleSimulator::writesAnIPv6AddressInBrackets()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHostIPv6, 0))
+        QSKIP("no IPv6 loopback here");
+    probe.close();
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start({"--address", "::1", "--port", "0", "--discovery-port", "0"}), qPrintable(sim.Errors()));
+    QVERIFY2(QRegularExpression("ready tcp=\\[::1\\]:\\d+ udp=\\[::1\\]:\\d+ ").match(sim.Errors()).hasMatch(),
+             qPrintable(sim.Errors()));
+    QVERIFY(sim.TcpPort != 0);
+}
+
 void tst_ConsoleSimulator::sendsItsScriptToTheLink()
 {
     QTemporaryDir dir;
@@ -123,6 +172,8 @@ void tst_ConsoleSimulator::printsEachMessageOnItsOwnLine_data()
         << QByteArray::fromHex("f04142903c7f") << QStringList({"f0 41 42", "90 3c 7f"});
     QTest::newRow("data bytes with no status")
         << QByteArray::fromHex("0102b00102") << QStringList({"01", "02", "b0 01 02"});
+    QTest::newRow("exclusive message ends running status")
+        << QByteArray::fromHex("903c7ff04142f73e40") << QStringList({"90 3c 7f", "f0 41 42 f7", "3e", "40"});
     QTest::newRow("system common messages")
         << QByteArray::fromHex("f20102f305f6f1") << QStringList({"f2 01 02", "f3 05", "f6"});
 }
@@ -145,6 +196,20 @@ void tst_ConsoleSimulator::printsEachMessageOnItsOwnLine()
     QTRY_COMPARE(sim.OutputLines(), lines);
 }
 
+void tst_ConsoleSimulator::dropsAnExclusiveMessageThatNeverEnds()
+{
+    cSimulatorProcess sim;
+    QVERIFY2(sim.Start(kLoopbackPorts + QStringList{"--no-discovery"}), qPrintable(sim.Errors()));
+    cTCPMIDIInptOutput link(nullptr, sim.TcpPort);
+    link.ConnectToHost(QHostAddress::LocalHost);
+    QTRY_VERIFY(link.IsConnected());
+    // 100 000 data bytes: dropped once 64 KiB are reached, the rest and the late end byte too.
+    link.Write(QByteArray(1, '\xF0') + QByteArray(100000, '\x11') + QByteArray::fromHex("f7903c7f"));
+    QTRY_COMPARE(sim.OutputLines(), QStringList{"90 3c 7f"});
+    QVERIFY2(sim.Errors().contains("an exclusive message reached 65536 bytes without its end byte; dropped"),
+             qPrintable(sim.Errors()));
+}
+
 void tst_ConsoleSimulator::sendsStandardInputLinesOnceALinkConnects()
 {
     cSimulatorProcess sim;
@@ -157,6 +222,10 @@ void tst_ConsoleSimulator::sendsStandardInputLinesOnceALinkConnects()
     QTRY_COMPARE(reader.Received, QByteArray::fromHex("c005903c7fb0077f"));
     sim.Write("f8\n");
     QTRY_COMPARE(reader.Received, QByteArray::fromHex("c005903c7fb0077ff8"));
+    // The last line needs no newline: the end of input sends it.
+    sim.Write("fe");
+    sim.CloseInput();
+    QTRY_COMPARE(reader.Received, QByteArray::fromHex("c005903c7fb0077ff8fe"));
 }
 
 void tst_ConsoleSimulator::appliesItsFaultModes_data()
@@ -242,6 +311,14 @@ void tst_ConsoleSimulator::rejectsBadArguments_data()
     QTest::newRow("script line of odd length") << QStringList{} << QString("b00764\nb0076\n") << "script.txt:2";
     QTest::newRow("missing script") << QStringList{"--script", "/nonexistent/quillon/script"} << QString()
                                     << "cannot read the script";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QString() << "Unknown option 'frobnicate'";
+    QTest::newRow("option without its value") << QStringList{"--name"} << QString() << "Missing value after '--name'";
+    QTest::newRow("stray argument") << QStringList{"extra"} << QString() << "unexpected argument \"extra\"";
+    QTest::newRow("close and reset together") << QStringList{"--close-after", "1", "--reset-after", "2"} << QString()
+                                              << "--close-after and --reset-after exclude each other";
+    QTest::newRow("find without discovery") << QStringList{"--find", "NY Find", "--no-discovery"} << QString()
+                                            << "--find and --no-discovery exclude each other";
+    QTest::newRow("empty find text") << QStringList{"--find", ""} << QString() << "--find wants a non-empty";
 }
 
 void tst_ConsoleSimulator::rejectsBadArguments()
@@ -258,7 +335,16 @@ void tst_ConsoleSimulator::rejectsBadArguments()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 2);
     const QString errors = QString::fromLatin1(process.readAllStandardError());
-    QVERIFY2(errors.contains(message), qPrintable(errors));
+    QVERIFY2(errors.startsWith("console-sim: ") && errors.contains(message), qPrintable(errors));
+}
+
+void tst_ConsoleSimulator::tellsItsVersion()
+{
+    QProcess process;
+    process.start(cSimulatorProcess::ProgramPath(), {"--version"});
+    QVERIFY(process.waitForFinished(15000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(QRegularExpression("^quillon-console-sim \\d+\\.\\d+\\n$").match(process.readAllStandardOutput()).hasMatch());
 }
 
 QTEST_GUILESS_MAIN(tst_ConsoleSimulator)

@@ -6,9 +6,8 @@
 
 #include "network/TCPMIDIInptOutput.h"
 #include "tests/network/SimulatorProcess.h"
+#include "tests/support/NetworkNamespaces.h"
 
-#include <QDir>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -30,19 +29,6 @@ bool IsCI()
     return qgetenv("CI") == "true";
 }
 
-bool Run(const QStringList& Command, QString* Output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(Command.first(), Command.mid(1));
-    const bool finished = process.waitForStarted(10000) && process.waitForFinished(20000);
-    if (!finished)
-        process.kill(), process.waitForFinished(5000);
-    if (Output)
-        *Output = QString::fromLocal8Bit(process.readAll());
-    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 int SocketOption(qintptr Descriptor, int Level, int Option)
 {
     int value = -1;
@@ -58,40 +44,15 @@ class tst_LinkKeepAlive : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void cleanup();
     void probesAnIdleLinkWithShortTimings_data();
     void probesAnIdleLinkWithShortTimings();
     void aCutWireEndsTheLinkWithinSeconds();
 
 private:
-    bool CreateNamespaces(QString& Why);
-    void RemoveNamespaces();
-    QString Ns(const char* Role) const
-    {
-        return QStringLiteral("quillon-test-%1-keepalive-%2").arg(QCoreApplication::applicationPid()).arg(Role);
-    }
-
-    QStringList mCreated;
     // The test thread's own network namespace while it is inside another one.
     int mHome = -1;
 };
-
-void tst_LinkKeepAlive::initTestCase()
-{
-    // Namespaces left by a run of this test that crashed: only those whose process is gone.
-    QString list;
-    Run({"ip", "netns", "list"}, &list);
-    static const QRegularExpression stale(QStringLiteral("^(quillon-test-(\\d+)-keepalive-[a-z]+)"),
-                                          QRegularExpression::MultilineOption);
-    QRegularExpressionMatchIterator it = stale.globalMatch(list);
-    while (it.hasNext())
-    {
-        const QRegularExpressionMatch match = it.next();
-        if (!QDir(QStringLiteral("/proc/") + match.captured(2)).exists())
-            Run({"ip", "netns", "del", match.captured(1)});
-    }
-}
 
 void tst_LinkKeepAlive::cleanup()
 {
@@ -101,7 +62,6 @@ void tst_LinkKeepAlive::cleanup()
         ::close(mHome);
         mHome = -1;
     }
-    RemoveNamespaces();
 }
 
 void tst_LinkKeepAlive::probesAnIdleLinkWithShortTimings_data()
@@ -131,65 +91,33 @@ void tst_LinkKeepAlive::probesAnIdleLinkWithShortTimings()
     QCOMPARE(SocketOption(socket->socketDescriptor(), level, option), expected);
 }
 
-bool tst_LinkKeepAlive::CreateNamespaces(QString& Why)
-{
-    const QString console = Ns("console");
-    const QString app = Ns("link");
-    const QList<QStringList> steps = {
-        {"ip", "netns", "add", console},
-        {"ip", "netns", "add", app},
-        // Made inside the console namespace with its peer moved straight into the other one.
-        {"ip", "-n", console, "link", "add", "qka0", "type", "veth", "peer", "name", "qka1", "netns", app},
-        {"ip", "-n", console, "addr", "add", kConsoleAddress + "/24", "dev", "qka0"},
-        {"ip", "-n", app, "addr", "add", kLinkAddress + "/24", "dev", "qka1"},
-        {"ip", "-n", console, "link", "set", "qka0", "up"},
-        {"ip", "-n", app, "link", "set", "qka1", "up"},
-    };
-    for (const QStringList& step : steps)
-    {
-        QString output;
-        const bool ok = Run(step, &output);
-        if (ok && step.mid(0, 3) == QStringList({"ip", "netns", "add"}))
-            mCreated.append(step.at(3));
-        if (!ok)
-        {
-            Why = QStringLiteral("\"%1\" failed: %2").arg(step.join(' '), output.trimmed());
-            return false;
-        }
-    }
-    return true;
-}
-
-void tst_LinkKeepAlive::RemoveNamespaces()
-{
-    while (!mCreated.isEmpty())
-        Run({"ip", "netns", "del", mCreated.takeLast()});
-}
-
 void tst_LinkKeepAlive::aCutWireEndsTheLinkWithinSeconds()
 {
     QString why;
-    if (::geteuid() != 0)
-        why = QStringLiteral("network namespaces need root");
+    if (!cNetworkNamespaces::Available(&why))
+        why = QStringLiteral("network namespaces cannot be made: %1").arg(why);
     else if (!cSimulatorProcess::Available())
         why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
-    else if (!CreateNamespaces(why))
-        RemoveNamespaces();
     if (!why.isEmpty())
     {
         if (IsCI())
             QFAIL(qPrintable(why));
         QSKIP(qPrintable(why));
     }
+    cNetworkNamespaces namespaces;
+    QString consoleEnd;
+    QVERIFY2(namespaces.Add("console") && namespaces.Add("link") &&
+                 namespaces.Link("console", kConsoleAddress + "/24", "link", kLinkAddress + "/24", &consoleEnd),
+             qPrintable(namespaces.Why()));
 
     cSimulatorProcess sim;
-    QVERIFY2(sim.Start({"--address", kConsoleAddress, "--port", "0", "--no-discovery"}, {"ip", "netns", "exec", Ns("console")}),
+    QVERIFY2(sim.Start({"--address", kConsoleAddress, "--port", "0", "--no-discovery"}, namespaces.Exec("console")),
              qPrintable(sim.Errors()));
 
     // Sockets belong to the namespace of the thread that makes them: the link's is made in there.
     mHome = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
     QVERIFY(mHome >= 0);
-    const int inside = ::open(qPrintable("/run/netns/" + Ns("link")), O_RDONLY | O_CLOEXEC);
+    const int inside = ::open(qPrintable("/run/netns/" + namespaces.Name("link")), O_RDONLY | O_CLOEXEC);
     QVERIFY(inside >= 0);
     const bool entered = ::setns(inside, CLONE_NEWNET) == 0;
     ::close(inside);
@@ -209,7 +137,7 @@ void tst_LinkKeepAlive::aCutWireEndsTheLinkWithinSeconds()
     QVERIFY(link.IsConnected());
 
     // The wire is cut: nothing more comes back, not even a reset.
-    QVERIFY(Run({"ip", "-n", Ns("console"), "link", "set", "qka0", "down"}));
+    QVERIFY2(namespaces.Run("console", {"ip", "link", "set", consoleEnd, "down"}), qPrintable(namespaces.Why()));
     QElapsedTimer took;
     took.start();
     QTRY_COMPARE_WITH_TIMEOUT(states.last(), QString("Not Connected"), 60000);

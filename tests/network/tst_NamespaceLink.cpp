@@ -6,9 +6,9 @@
 #include "network/TCPMIDIInptOutput.h"
 #include "network/UnitFinder.h"
 #include "tests/network/SimulatorProcess.h"
+#include "tests/support/NetworkNamespaces.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
@@ -16,14 +16,21 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <unistd.h>
+
+// In CI a missing component fails the test; elsewhere the test is skipped.
+#define QUILLON_REQUIRE(Ok, Why)                                                                                \
+    do                                                                                                         \
+    {                                                                                                          \
+        if (!(Ok))                                                                                             \
+        {                                                                                                      \
+            if (qgetenv("CI") == "true")                                                                       \
+                QFAIL(qPrintable(Why));                                                                        \
+            QSKIP(qPrintable(Why));                                                                            \
+        }                                                                                                      \
+    } while (false)
 
 namespace
 {
-// Every namespace of this test is named so, with the pid of the test that made it.
-const QString kNamespacePrefix = QStringLiteral("quillon-test-");
-// Interfaces inside the namespaces; the probe refuses to run where any other interface is up.
-const QString kVethPrefix = QStringLiteral("qveth");
 // A range reserved for network tests, used only inside the namespaces.
 const QString kConsoleAddress = QStringLiteral("198.18.51.1");
 const QString kProbeAddress = QStringLiteral("198.18.51.2");
@@ -44,7 +51,7 @@ int RunLinkProbe(int TimeoutMs)
     for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
     {
         const bool loopback = interface.flags().testFlag(QNetworkInterface::IsLoopBack);
-        if (!loopback && !interface.name().startsWith(kVethPrefix))
+        if (!loopback && !interface.name().startsWith(cNetworkNamespaces::kInterfacePrefix))
         {
             Say(QStringLiteral("refused: interface %1 is not one of the test's own").arg(interface.name()));
             return 3;
@@ -93,145 +100,39 @@ int RunLinkProbe(int TimeoutMs)
     return QCoreApplication::exec();
 }
 
-bool IsCI()
-{
-    return qgetenv("CI") == "true";
-}
-
-// Runs a command to its end; false (with its output in Output) when it could not run or failed.
-bool Run(const QStringList& Command, QString* Output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(Command.first(), Command.mid(1));
-    const bool finished = process.waitForStarted(10000) && process.waitForFinished(20000);
-    if (!finished)
-        process.kill(), process.waitForFinished(5000);
-    if (Output)
-        *Output = QString::fromLocal8Bit(process.readAll());
-    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 } // namespace
 
 class tst_NamespaceLink : public QObject
 {
     Q_OBJECT
 
+
 private slots:
     void initTestCase();
-    void cleanup();
     void findsAndLinksToAConsoleByBroadcast();
-
-private:
-    // Makes both namespaces and the veth pair; on failure Why says which step failed.
-    bool CreateNamespaces(QString& Why);
-    void RemoveNamespaces();
-    void RemoveStaleNamespaces();
-    QString Ns(const char* Role) const
-    {
-        return kNamespacePrefix + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') +
-               QLatin1String(Role);
-    }
-
-    QStringList mCreated;
 };
 
 void tst_NamespaceLink::initTestCase()
 {
     QString why;
-    if (::geteuid() != 0)
-        why = QStringLiteral("network namespaces need root");
-    else if (!cSimulatorProcess::Available())
-        why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
-    else if (!Run({"ip", "netns", "list"}, &why))
-        why = QStringLiteral("\"ip netns\" does not work here: %1").arg(why);
-    else
-        why.clear();
-    if (!why.isEmpty())
-    {
-        if (IsCI())
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
-    RemoveStaleNamespaces();
-}
-
-void tst_NamespaceLink::cleanup()
-{
-    RemoveNamespaces();
-}
-
-void tst_NamespaceLink::RemoveStaleNamespaces()
-{
-    // Left by a test run that crashed: only those whose process is gone.
-    QString list;
-    Run({"ip", "netns", "list"}, &list);
-    static const QRegularExpression name(QStringLiteral("^(%1(\\d+)-[a-z]+)").arg(QRegularExpression::escape(kNamespacePrefix)),
-                                         QRegularExpression::MultilineOption);
-    QRegularExpressionMatchIterator it = name.globalMatch(list);
-    while (it.hasNext())
-    {
-        const QRegularExpressionMatch match = it.next();
-        const QString pid = match.captured(2);
-        if (!QDir(QStringLiteral("/proc/") + pid).exists())
-            Run({"ip", "netns", "del", match.captured(1)});
-    }
-}
-
-bool tst_NamespaceLink::CreateNamespaces(QString& Why)
-{
-    const QString console = Ns("console");
-    const QString app = Ns("app");
-    const QString consoleVeth = kVethPrefix + QStringLiteral("0");
-    const QString appVeth = kVethPrefix + QStringLiteral("1");
-    const QList<QStringList> steps = {
-        {"ip", "netns", "add", console},
-        {"ip", "netns", "add", app},
-        // Made inside the console namespace with its peer moved straight into the other one: the
-        // machine's own namespace never holds either end.
-        {"ip", "-n", console, "link", "add", consoleVeth, "type", "veth", "peer", "name", appVeth, "netns", app},
-        {"ip", "-n", console, "addr", "add", kConsoleAddress + "/24", "dev", consoleVeth},
-        {"ip", "-n", app, "addr", "add", kProbeAddress + "/24", "dev", appVeth},
-        {"ip", "-n", console, "link", "set", "lo", "up"},
-        {"ip", "-n", app, "link", "set", "lo", "up"},
-        {"ip", "-n", console, "link", "set", consoleVeth, "up"},
-        {"ip", "-n", app, "link", "set", appVeth, "up"},
-        // The limited broadcast address needs a route to leave by; inside the namespace the only
-        // way out is the veth.
-        {"ip", "-n", app, "route", "add", "default", "dev", appVeth},
-    };
-    for (const QStringList& step : steps)
-    {
-        QString output;
-        const bool ok = Run(step, &output);
-        if (step.mid(0, 3) == QStringList({"ip", "netns", "add"}) && ok)
-            mCreated.append(step.at(3));
-        if (!ok)
-        {
-            Why = QStringLiteral("\"%1\" failed: %2").arg(step.join(' '), output.trimmed());
-            return false;
-        }
-    }
-    return true;
-}
-
-void tst_NamespaceLink::RemoveNamespaces()
-{
-    // Deleting a namespace takes its end of the veth pair, and with it the other end.
-    while (!mCreated.isEmpty())
-        Run({"ip", "netns", "del", mCreated.takeLast()});
+    const bool available = cNetworkNamespaces::Available(&why);
+    QUILLON_REQUIRE(available, why);
+    QUILLON_REQUIRE(cSimulatorProcess::Available(),
+                    QStringLiteral("the console simulator is not built at \"%1\"").arg(cSimulatorProcess::ProgramPath()));
 }
 
 void tst_NamespaceLink::findsAndLinksToAConsoleByBroadcast()
 {
-    QString why;
-    if (!CreateNamespaces(why))
-    {
-        RemoveNamespaces();
-        if (IsCI())
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
+    // Made first, so removed last: after the processes inside are gone.
+    cNetworkNamespaces namespaces;
+    QString appInterface;
+    const bool made = namespaces.Add("console") && namespaces.Add("app") &&
+                      namespaces.Link("console", kConsoleAddress + "/24", "app", kProbeAddress + "/24", nullptr,
+                                      &appInterface) &&
+                      // The limited broadcast address needs a route to leave by; inside the
+                      // namespace the only way out is the veth.
+                      namespaces.Run("app", {"ip", "route", "add", "default", "dev", appInterface});
+    QUILLON_REQUIRE(made, namespaces.Why());
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -245,7 +146,7 @@ void tst_NamespaceLink::findsAndLinksToAConsoleByBroadcast()
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--address", "0.0.0.0", "--find", "KRT Find", "--find", kFindText, "--name", kConsoleName,
                         "--junk", "junk after the name", "--script", script, "--verbose"},
-                       {"ip", "netns", "exec", Ns("console")}),
+                       namespaces.Exec("console")),
              qPrintable(sim.Errors()));
     QVERIFY2(sim.TcpPort == cTCPMIDIInptOutput::kConsolePort, qPrintable(sim.Errors()));
     QVERIFY2(sim.UdpPort == cUnitFinder::kDiscoveryPort, qPrintable(sim.Errors()));
@@ -254,7 +155,7 @@ void tst_NamespaceLink::findsAndLinksToAConsoleByBroadcast()
     probe.setProcessChannelMode(QProcess::MergedChannels);
     QString probeOutput;
     connect(&probe, &QProcess::readyRead, this, [&] { probeOutput += QString::fromLocal8Bit(probe.readAll()); });
-    probe.start("ip", {"netns", "exec", Ns("app"), QCoreApplication::applicationFilePath(), "--link-probe", "30000"});
+    namespaces.Start("app", probe, {QCoreApplication::applicationFilePath(), "--link-probe", "30000"});
     QVERIFY(probe.waitForStarted(10000));
     auto lines = [&] { return probeOutput.split('\n', Qt::SkipEmptyParts); };
 

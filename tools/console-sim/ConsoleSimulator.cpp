@@ -24,6 +24,8 @@ namespace
 constexpr qint64 kFloodQueue = 64 * 1024;
 // Time given to the last bytes before a reset throws away whatever the kernel still holds.
 constexpr int kResetDelayMs = 100;
+// Most bytes of a datagram that -v prints; the rest is counted only.
+constexpr int kShownDatagramBytes = 64;
 
 void Report(const QString& Text)
 {
@@ -31,9 +33,40 @@ void Report(const QString& Text)
     std::fflush(stderr);
 }
 
+// "127.0.0.1:51325", or "[::1]:51325" for IPv6, so the port can be told from the address.
 QString Endpoint(const QHostAddress& Address, quint16 Port)
 {
+    if (Address.protocol() == QAbstractSocket::IPv6Protocol)
+        return QStringLiteral("[%1]:%2").arg(Address.toString()).arg(Port);
     return QStringLiteral("%1:%2").arg(Address.toString()).arg(Port);
+}
+
+// A datagram as printable text: quotes, backslashes and every byte outside printable ASCII
+// escaped (\n, \0, \xNN), cut after kShownDatagramBytes bytes with the full length said.
+QString Printable(const QByteArray& Datagram)
+{
+    QString text;
+    for (int index = 0; index < Datagram.size() && index < kShownDatagramBytes; ++index)
+    {
+        const char byte = Datagram.at(index);
+        if (byte == '"' || byte == '\\')
+        {
+            text += QLatin1Char('\\');
+            text += QLatin1Char(byte);
+        }
+        else if (byte == '\n')
+            text += QStringLiteral("\\n");
+        else if (byte == '\0')
+            text += QStringLiteral("\\0");
+        else if (byte >= 0x20 && byte < 0x7F)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x%1").arg(quint8(byte), 2, 16, QLatin1Char('0'));
+    }
+    text = QStringLiteral("\"%1\"").arg(text);
+    if (Datagram.size() > kShownDatagramBytes)
+        text += QStringLiteral("... (%1 bytes)").arg(Datagram.size());
+    return text;
 }
 } // namespace
 
@@ -120,12 +153,20 @@ void cConsoleSimulator::DiscoveryReadyRead()
         const QNetworkDatagram query = mDiscovery->receiveDatagram();
         if (!query.isValid())
             break;
-        const QString text = QString::fromLatin1(query.data());
-        if (!mSettings.FindTexts.contains(text))
+        // Answered only when the payload is exactly a find text: no terminator, nothing after it.
+        const QByteArray payload = query.data();
+        const QString from = Endpoint(query.senderAddress(), quint16(query.senderPort()));
+        bool known = false;
+        for (const QString& findText : mSettings.FindTexts)
+            known = known || payload == findText.toLatin1();
+        if (!known)
         {
             if (mSettings.Verbose)
-                Report(QStringLiteral("ignored query \"%1\" from %2")
-                           .arg(text, Endpoint(query.senderAddress(), quint16(query.senderPort()))));
+                Report(QStringLiteral("ignored query %1 from %2%3")
+                           .arg(Printable(payload), from,
+                                payload.endsWith('\n') ? QStringLiteral(" (it ends in a newline; a query is the "
+                                                                        "text alone)")
+                                                       : QString()));
             continue;
         }
         QByteArray answer = mSettings.Name.toLatin1();
@@ -136,8 +177,7 @@ void cConsoleSimulator::DiscoveryReadyRead()
         }
         mDiscovery->writeDatagram(answer, query.senderAddress(), quint16(query.senderPort()));
         if (mSettings.Verbose)
-            Report(QStringLiteral("answered query \"%1\" from %2")
-                       .arg(text, Endpoint(query.senderAddress(), quint16(query.senderPort()))));
+            Report(QStringLiteral("answered query %1 from %2").arg(Printable(payload), from));
     }
 }
 
@@ -162,7 +202,8 @@ void cConsoleSimulator::NewConnection()
         mOutgoing.clear();
         mTrickleTimer->stop();
         mClient->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        mSplitter.reset(new cMidiMessageSplitter([this](const QByteArray& Message) { PrintMessage(Message); }));
+        mSplitter.reset(new cMidiMessageSplitter([this](const QByteArray& Message) { PrintMessage(Message); },
+                                                 [](const QString& Problem) { Report(Problem); }));
         connect(mClient, &QTcpSocket::readyRead, this, &cConsoleSimulator::ClientReadyRead);
         connect(mClient, &QTcpSocket::disconnected, this, &cConsoleSimulator::ClientDisconnected);
         connect(mClient, &QTcpSocket::bytesWritten, this, &cConsoleSimulator::Pump);
@@ -386,8 +427,12 @@ void cConsoleSimulator::StandardInputReadable()
 #endif
     if (count <= 0)
     {
-        // End of input: keep serving the link with what was sent so far.
+        // End of input: a last line without its newline is sent all the same; the link is then
+        // served with what was sent so far.
         mStandardInput->setEnabled(false);
+        if (!mStandardInputLine.isEmpty())
+            SendStandardInputLine(QString::fromLatin1(mStandardInputLine));
+        mStandardInputLine.clear();
         return;
     }
     mStandardInputLine.append(buffer, int(count));
@@ -396,18 +441,23 @@ void cConsoleSimulator::StandardInputReadable()
     {
         const QString line = QString::fromLatin1(mStandardInputLine.left(end));
         mStandardInputLine.remove(0, end + 1);
-        ++mStandardInputLineNumber;
-        QByteArray bytes;
-        if (!ParseHexLine(line, bytes))
-        {
-            Report(QStringLiteral("standard input line %1 is not hex, skipped: %2")
-                       .arg(mStandardInputLineNumber)
-                       .arg(line.trimmed()));
-            continue;
-        }
-        if (!bytes.isEmpty())
-            Send(bytes);
+        SendStandardInputLine(line);
     }
+}
+
+void cConsoleSimulator::SendStandardInputLine(const QString& Line)
+{
+    ++mStandardInputLineNumber;
+    QByteArray bytes;
+    if (!ParseHexLine(Line, bytes))
+    {
+        Report(QStringLiteral("standard input line %1 is not hex, skipped: %2")
+                   .arg(mStandardInputLineNumber)
+                   .arg(Line.trimmed()));
+        return;
+    }
+    if (!bytes.isEmpty())
+        Send(bytes);
 }
 
 void cConsoleSimulator::PrintMessage(const QByteArray& Message)

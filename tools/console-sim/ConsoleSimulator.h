@@ -77,6 +77,7 @@ private slots:
     void RunScript();
 
 private:
+    void SendStandardInputLine(const QString& Line);
     void TopUpFlood();
     void TopUpGarbage();
     // Takes Count bytes written to the link off the front of the queue.

@@ -1,40 +1,13 @@
 #include "tools/console-sim/MidiMessageSplitter.h"
 
+#include "Common/MIDI/MidiMessageLength.h"
+
 #include <utility>
 
-namespace
+cMidiMessageSplitter::cMidiMessageSplitter(tMessageSink Sink, tProblemSink Problems)
+    : mSink(std::move(Sink)), mProblems(std::move(Problems))
 {
-// Data bytes that follow a status byte; -1 for status bytes that stand alone.
-int DataBytesAfter(quint8 Status)
-{
-    switch (Status & 0xF0)
-    {
-    case 0xC0:
-    case 0xD0:
-        return 1;
-    case 0x80:
-    case 0x90:
-    case 0xA0:
-    case 0xB0:
-    case 0xE0:
-        return 2;
-    default:
-        break;
-    }
-    switch (Status)
-    {
-    case 0xF1:
-    case 0xF3:
-        return 1;
-    case 0xF2:
-        return 2;
-    default:
-        return 0;
-    }
 }
-} // namespace
-
-cMidiMessageSplitter::cMidiMessageSplitter(tMessageSink Sink) : mSink(std::move(Sink)) {}
 
 void cMidiMessageSplitter::Feed(const QByteArray& Bytes)
 {
@@ -47,6 +20,7 @@ void cMidiMessageSplitter::Flush()
     if (!mMessage.isEmpty())
         Emit();
     mInExclusive = false;
+    mDroppingExclusive = false;
     mDataWanted = 0;
 }
 
@@ -65,11 +39,27 @@ void cMidiMessageSplitter::FeedByte(quint8 Byte)
         mSink(QByteArray(1, char(Byte)));
         return;
     }
+    if (mDroppingExclusive)
+    {
+        if (Byte < 0x80)
+            return;
+        mDroppingExclusive = false;
+        if (Byte == 0xF7)
+            return;
+    }
     if (mInExclusive)
     {
         if (Byte < 0x80)
         {
             mMessage.append(char(Byte));
+            if (mMessage.size() >= kLargestExclusive)
+            {
+                mProblems(QStringLiteral("an exclusive message reached %1 bytes without its end byte; dropped")
+                              .arg(kLargestExclusive));
+                mMessage.clear();
+                mInExclusive = false;
+                mDroppingExclusive = true;
+            }
             return;
         }
         mInExclusive = false;
@@ -94,7 +84,7 @@ void cMidiMessageSplitter::FeedByte(quint8 Byte)
             mMessage.append(char(Byte));
             return;
         }
-        const int wanted = DataBytesAfter(Byte);
+        const int wanted = cMidiMessageLength::DataBytes(Byte);
         mRunningStatus = Byte < 0xF0 ? Byte : 0;
         mMessage.append(char(Byte));
         if (wanted == 0)
@@ -112,7 +102,7 @@ void cMidiMessageSplitter::FeedByte(quint8 Byte)
             return;
         }
         mMessage.append(char(mRunningStatus));
-        mDataWanted = DataBytesAfter(mRunningStatus);
+        mDataWanted = cMidiMessageLength::DataBytes(mRunningStatus);
     }
     mMessage.append(char(Byte));
     if (--mDataWanted == 0)

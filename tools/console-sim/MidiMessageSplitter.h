@@ -3,6 +3,8 @@
 // as one line. Owned by the simulator, one per connection; main thread only.
 
 #include <QByteArray>
+#include <QString>
+
 #include <functional>
 
 class cMidiMessageSplitter
@@ -12,8 +14,14 @@ public:
     // with running status), a system message, an exclusive message with its end byte, a real-time
     // byte, or a lone byte that belongs to no message.
     using tMessageSink = std::function<void(const QByteArray& Message)>;
+    // Called with a line of text when input is dropped.
+    using tProblemSink = std::function<void(const QString& Problem)>;
 
-    explicit cMidiMessageSplitter(tMessageSink Sink);
+    // An exclusive message that reaches this many bytes without its end byte is dropped, so a
+    // peer that never ends one cannot make the simulator grow without bound.
+    static constexpr int kLargestExclusive = 64 * 1024;
+
+    cMidiMessageSplitter(tMessageSink Sink, tProblemSink Problems);
 
     void Feed(const QByteArray& Bytes);
     // Hands over an unfinished message (the connection ended in its middle).
@@ -24,8 +32,11 @@ private:
     void Emit();
 
     tMessageSink mSink;
+    tProblemSink mProblems;
     QByteArray mMessage;
     quint8 mRunningStatus = 0;
     int mDataWanted = 0;
     bool mInExclusive = false;
+    // The rest of an over-long exclusive message is dropped up to the next status byte.
+    bool mDroppingExclusive = false;
 };

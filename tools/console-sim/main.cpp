@@ -12,6 +12,15 @@
 
 namespace
 {
+// Every argument error ends the simulator with this code.
+constexpr int kArgumentError = 2;
+
+int ArgumentError(const QString& Text)
+{
+    std::fprintf(stderr, "console-sim: %s\n", qPrintable(Text));
+    return kArgumentError;
+}
+
 const char kDescription[] =
     "Answers Quillon's discovery queries like a mixing console and speaks MIDI over TCP.\n"
     "\n"
@@ -20,7 +29,9 @@ const char kDescription[] =
     "own). Lines of hex read from standard input are sent to the link (\"90 3c 7f\" or \"903c7f\",\n"
     "text after '#' is a comment); they wait while no link is connected. Status and errors go to\n"
     "standard error, starting with \"console-sim: \"; the line \"console-sim: ready tcp=ADDRESS:PORT\n"
-    "udp=ADDRESS:PORT ...\" tells that the simulator listens and which ports it got.\n"
+    "udp=ADDRESS:PORT ...\" tells that the simulator listens and which ports it got (an IPv6\n"
+    "address in brackets). A query is answered only when it is exactly one of the find texts, with\n"
+    "nothing after it. Argument errors exit with code 2.\n"
     "\n"
     "By default it listens on 127.0.0.1 only. To be found by Quillon's broadcast it has to listen\n"
     "on every interface (--address 0.0.0.0), which answers queries from the whole local network:\n"
@@ -107,10 +118,14 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillon-console-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    // Not addVersionOption(): its -v is taken by --verbose.
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
+    parser.addOption(version);
     parser.addOptions({
         {{QStringLiteral("a"), QStringLiteral("address")},
          QStringLiteral("Address to listen on for the link and for queries (default 127.0.0.1)."),
@@ -150,7 +165,27 @@ int main(int argc, char* argv[])
         {{QStringLiteral("v"), QStringLiteral("verbose")},
          QStringLiteral("Report every discovery query on standard error.")},
     });
-    parser.process(app);
+    // parse() rather than process(): an unknown option or a missing value is an argument error
+    // like any other, with our prefix and exit code.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return ArgumentError(parser.errorText());
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+    {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return ArgumentError(QStringLiteral("unexpected argument \"%1\" (every option starts with -)")
+                                 .arg(parser.positionalArguments().first()));
+    if (parser.isSet(QStringLiteral("close-after")) && parser.isSet(QStringLiteral("reset-after")))
+        return ArgumentError(QStringLiteral("--close-after and --reset-after exclude each other: a link ends once"));
+    if (parser.isSet(QStringLiteral("find")) && parser.isSet(QStringLiteral("no-discovery")))
+        return ArgumentError(QStringLiteral("--find and --no-discovery exclude each other"));
+    if (parser.values(QStringLiteral("find")).contains(QString()))
+        return ArgumentError(QStringLiteral("--find wants a non-empty query text"));
 
     sConsoleSimSettings settings;
     if (parser.isSet(QStringLiteral("address")))
@@ -158,8 +193,7 @@ int main(int argc, char* argv[])
         const QString text = parser.value(QStringLiteral("address"));
         if (!settings.Address.setAddress(text))
         {
-            std::fprintf(stderr, "console-sim: not an IP address: \"%s\"\n", qPrintable(text));
-            return 2;
+            return ArgumentError(QStringLiteral("not an IP address: \"%1\"").arg(text));
         }
     }
     qint64 seed = settings.Seed;
@@ -172,12 +206,9 @@ int main(int argc, char* argv[])
         !ParseCount(parser, QStringLiteral("flood"), settings.FloodBytes) ||
         !ParseCount(parser, QStringLiteral("garbage"), settings.GarbageBytes) ||
         !ParseCount(parser, QStringLiteral("seed"), seed))
-        return 2;
+        return kArgumentError;
     if (trickle > 60000)
-    {
-        std::fprintf(stderr, "console-sim: --trickle is at most 60000 ms\n");
-        return 2;
-    }
+        return ArgumentError(QStringLiteral("--trickle is at most 60000 ms"));
     settings.TrickleMs = int(trickle);
     settings.Seed = quint32(seed);
     settings.Discovery = !parser.isSet(QStringLiteral("no-discovery"));
@@ -191,7 +222,7 @@ int main(int argc, char* argv[])
         settings.Junk = parser.value(QStringLiteral("junk")).toLatin1();
     }
     if (parser.isSet(QStringLiteral("script")) && !LoadScript(parser.value(QStringLiteral("script")), settings.Script))
-        return 2;
+        return kArgumentError;
     settings.Once = parser.isSet(QStringLiteral("once"));
     settings.Verbose = parser.isSet(QStringLiteral("verbose"));
 

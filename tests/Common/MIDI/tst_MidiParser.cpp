@@ -180,7 +180,8 @@ void tst_MidiParser::reportsCompleteMessages_data()
     row("real-time bytes inside an exclusive message are not stored", "f001f802fef7",
         {"ActiveSensing @f0", "SysEx [f0 01 02 f7] n=4"});
     row("data after an exclusive message is dropped", "f001f70304", {"SysEx [f0 01 f7] n=3"});
-    row("exclusive message cut by a channel status", "f001907f40", {"NoteOn 7f 40 @90"});
+    row("exclusive message cut by a note, a stray end byte, running status", "f001907f40f74100",
+        {"NoteOn 7f 40 @90", "NoteOn 41 00 @90"});
     row("exclusive message cut by a song position", "f001f21020", {"SysCommon [f2 10 20]", "SongPosition 10 20 @f2"});
     row("exclusive message cut by a new exclusive message", "f001f002f7", {"SysEx [f0 02 f7] n=3"});
     row("song position, trailing data dropped", "f210203040", {"SysCommon [f2 10 20]", "SongPosition 10 20 @f2"});
