@@ -1,10 +1,9 @@
-// The same console bytes given to the engine in one read and in arbitrary
-// pieces, as the network link hands them over, must make the same outgoing
-// messages. Input: byte 0 is the number of cut points (modulo 16), then two
-// bytes per cut point (a position in the stream, modulo its length), then the
-// stream. Two configurations load the same map; one gets the stream whole, the
-// other in the pieces between the cut points; every output port must have
-// received the same bytes in the same writes.
+// The same console bytes given to the engine in one read and in arbitrary pieces, as the network
+// link hands them over, must make the same outgoing messages. Input: byte 0 is the number of cut
+// points (modulo 16), then two bytes per cut point (a position in the stream, modulo its length),
+// then the stream. Two configurations load the same map; one gets the stream whole, the other in
+// the pieces between the cut points; every output port must have received the same bytes in the
+// same writes.
 
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
@@ -22,10 +21,9 @@
 
 namespace
 {
-// Rules of the kinds console maps hold: controllers with running status and a
-// channel variable, notes, two-byte messages, exclusive messages with a
-// captured value, real-time bytes, patterns that share a prefix, and a rule
-// that writes back to the console.
+// Rules of the kinds console maps hold: controllers with running status and a channel variable,
+// notes, two-byte messages, exclusive messages with a captured value, real-time bytes, patterns
+// that share a prefix, and a rule that writes back to the console.
 const char kMap[] = R"({
   "virtual_ports": ["DAW"],
   "port_aliases": [
@@ -81,8 +79,7 @@ QString MapPath()
     return path;
 }
 
-// One engine as the window sets it up: the map loaded, the console's ports
-// bound.
+// One engine as the window sets it up: the map loaded, the console's ports bound.
 struct sEngine
 {
     sEngine() : registry(new cFakeSystemMIDIConfiguration), configuration(registry)
@@ -98,10 +95,9 @@ struct sEngine
 };
 } // namespace
 
-// Made once: loading a map for every run would cost more than the run. Each run
-// starts both from the same state by a tune request first, a status byte
-// without data that ends whatever message, running status or partial match the
-// previous run left (no rule reads it).
+// Made once: loading a map for every run would cost more than the run. Each run starts both from
+// the same state by a tune request first, a status byte without data that ends whatever message,
+// running status or partial match the previous run left (no rule reads it).
 sEngine* gWhole = nullptr;
 sEngine* gPieces = nullptr;
 const QByteArray kRestart = QByteArray::fromHex("f6");
@@ -146,8 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size)
           "the DAW got other messages from the pieces");
     Check(WritesSince(gWhole->output, wholeOutBefore) == WritesSince(gPieces->output, piecesOutBefore),
           "the console got other messages from the pieces");
-    // The recorded writes would grow for ever; both sides are compared, so both
-    // may go.
+    // The recorded writes would grow for ever; both sides are compared, so both may go.
     if (wholeDaw->WriteCount() > 100000)
     {
         delete gWhole;

@@ -1,14 +1,11 @@
-// Hands arbitrary answers to a unit finder, without any network traffic, with
-// polls in between, and checks what it reports against a plain model of
-// discovery: a unit is found when it first answers and there is room (256 at
-// most), refreshed by each answer, lost at the fifth poll without one. Input: a
-// list of steps, each one byte:
-//   bit 7 clear   an answer: bits 0-2 pick the sender from a fixed table, the
-//   next byte is the
-//                 payload's length (cut to what is left), then the payload; bit
-//                 6 set (honoured once per input) first adds 300 answers
-//                 "n0".."n299" from that sender, past the limit
-//   bit 7 set     a poll (the first 64 of an input; later ones are skipped)
+// Hands arbitrary answers to a unit finder, without any network traffic, with polls in between, and
+// checks what it reports against a plain model of discovery: a unit is found when it first answers
+// and there is room (256 at most), refreshed by each answer, lost at the fifth poll without one.
+// Input: a list of steps, each one byte:
+//   bit 7 clear   an answer: bits 0-2 pick the sender from a fixed table, the next byte is the
+//                 payload's length (cut to what is left), then the payload; the step 0x7F (honoured
+//                 once per input) first adds answers "n0", "n1"... from that sender, past the limit
+//   bit 7 set     a poll (the first 16 of an input; later ones are skipped)
 
 #include "network/UnitFinder.h"
 
@@ -34,8 +31,7 @@ void Check(bool Condition, const char* What)
     }
 }
 
-// Senders as the socket reports them; the IPv4-mapped one must come out as its
-// plain IPv4 form.
+// Senders as the socket reports them; the IPv4-mapped one must come out as its plain IPv4 form.
 const QHostAddress& Sender(int Index)
 {
     static const QHostAddress senders[8] = {
@@ -54,7 +50,18 @@ const QHostAddress& Sender(int Index)
 // Answers of the one fill an input may ask for: enough to pass the unit limit.
 constexpr int kMostUnitsPlus = cUnitFinder::kMostUnits + 8;
 
-constexpr int kMostPolls = 64;
+constexpr int kMostPolls = 16;
+
+const std::vector<QByteArray>& FillNames()
+{
+    static const std::vector<QByteArray> names = [] {
+        std::vector<QByteArray> list;
+        for (int i = 0; i < kMostUnitsPlus; ++i)
+            list.push_back("n" + QByteArray::number(i));
+        return list;
+    }();
+    return names;
+}
 
 struct sModelRecord
 {
@@ -116,8 +123,7 @@ public:
     }
 };
 
-// Where the finder's queries go: a socket of ours on loopback that is never
-// read.
+// Where the finder's queries go: a socket of ours on loopback that is never read.
 QUdpSocket* Sink()
 {
     static QUdpSocket* sink = []
@@ -133,16 +139,14 @@ QUdpSocket* Sink()
 
 const QString kFindString = QStringLiteral("NY Find");
 
-// Made once, since a socket per run would cost more than the run. Every run
-// ends with as many polls as a unit survives, which leaves it knowing no unit,
-// as a new one.
+// Made once, since a socket per run would cost more than the run. Every run ends with as many polls
+// as a unit survives, which leaves it knowing no unit, as a new one.
 cUnitFinder* gFinder = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication application(*argc, *argv);
-    // The finder's own timer never fires: no event loop runs here. Polls are the
-    // input's.
+    // The finder's own timer never fires: no event loop runs here. Polls are the input's.
     gFinder = new cUnitFinder(kFindString, nullptr, QHostAddress(QHostAddress::LocalHost), Sink()->localPort(),
                               24 * 3600 * 1000);
     return 0;
@@ -180,12 +184,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size)
             else
             {
                 const QHostAddress& from = Sender(step);
-                if ((step & 0x40) && !filled)
+                if (step == 0x7F && !filled)
                 {
                     filled = true;
-                    for (int extra = 0; extra < kMostUnitsPlus; ++extra)
+                    for (const QByteArray& name : FillNames())
                     {
-                        const QByteArray name = "n" + QByteArray::number(extra);
                         finder.TakeAnswer(name, from);
                         model.Answer(name, from, findString);
                     }
