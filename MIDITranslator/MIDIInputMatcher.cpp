@@ -131,7 +131,13 @@ void cMIDIInputMatcher::Feed(uint8_t Byte)
         ReleaseHeldRealTime();
         return;
     }
-    // A status byte ends whatever message was in progress, complete or not.
+    // A status byte ends whatever message was in progress, complete or not. One cut short (data
+    // bytes missing, or an exclusive message without its end) is dropped, as the parser drops it:
+    // a pattern still matching it would take this status byte, or the bytes after it, for the
+    // missing data and send a message that was never meant ("B0 07" cut, then "B0 07 10", must not
+    // make a fader value of 0xB0).
+    if (mMessageRemaining != 0)
+        mMatchManager->AbandonPartialMatches();
     if (!mHeldRealTime.empty())
         ReleaseHeldRealTime();
     mMatchManager->ProcessByte(Byte);

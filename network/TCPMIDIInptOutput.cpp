@@ -1,6 +1,19 @@
 #include "network/TCPMIDIInptOutput.h"
 
 #include "Common/DepthCounter.h"
+#include "Common/LogError.h"
+
+#include <QtGlobal>
+
+// Winsock's headers must come before anything that may bring in windows.h.
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#include <mstcpip.h>
+#elif defined(Q_OS_UNIX)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
 
 #include <QTcpSocket>
 
@@ -17,6 +30,57 @@ const char* const kStateTexts[] = {
     QT_TRANSLATE_NOOP("cTCPMIDIInptOutput", "Closing..."),
 };
 constexpr int kStateTextCount = int(sizeof kStateTexts / sizeof kStateTexts[0]);
+
+#if defined(Q_OS_UNIX)
+// One socket option in whole seconds (or milliseconds for the user timeout); false when refused.
+bool SetTcpOption(qintptr Descriptor, int Option, int Value)
+{
+    return ::setsockopt(int(Descriptor), IPPROTO_TCP, Option, &Value, sizeof Value) == 0;
+}
+#endif
+
+// Qt switches keep-alive on but leaves its timings to the system, which waits two hours before the
+// first probe. A console that loses power sends nothing more, so without short timings the link
+// would say "Connected" for hours. Qt has no portable way to set them: each system's own call.
+void EnableKeepAlive(QTcpSocket* Socket)
+{
+    Socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const qintptr descriptor = Socket->socketDescriptor();
+    if (descriptor == -1)
+        return;
+    bool ok = true;
+#if defined(Q_OS_WIN)
+    // Windows sends its own fixed number of probes (ten) at this interval.
+    tcp_keepalive settings = {1, ULONG(cTCPMIDIInptOutput::kKeepAliveIdleS * 1000),
+                              ULONG(cTCPMIDIInptOutput::kKeepAliveIntervalS * 1000)};
+    DWORD returned = 0;
+    ok = ::WSAIoctl(SOCKET(descriptor), SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned,
+                    nullptr, nullptr) == 0;
+#elif defined(Q_OS_UNIX)
+#if defined(TCP_KEEPIDLE)
+    ok = SetTcpOption(descriptor, TCP_KEEPIDLE, cTCPMIDIInptOutput::kKeepAliveIdleS) && ok;
+#elif defined(TCP_KEEPALIVE)
+    ok = SetTcpOption(descriptor, TCP_KEEPALIVE, cTCPMIDIInptOutput::kKeepAliveIdleS) && ok;
+#endif
+#if defined(TCP_KEEPINTVL)
+    ok = SetTcpOption(descriptor, TCP_KEEPINTVL, cTCPMIDIInptOutput::kKeepAliveIntervalS) && ok;
+#endif
+#if defined(TCP_KEEPCNT)
+    ok = SetTcpOption(descriptor, TCP_KEEPCNT, cTCPMIDIInptOutput::kKeepAliveProbes) && ok;
+#endif
+#if defined(TCP_USER_TIMEOUT)
+    // Keep-alive only probes an idle link: bytes written to a console that has gone would be sent
+    // again for a quarter of an hour. This gives up on unacknowledged bytes within the same time.
+    ok = SetTcpOption(descriptor, TCP_USER_TIMEOUT,
+                      (cTCPMIDIInptOutput::kKeepAliveIdleS +
+                       cTCPMIDIInptOutput::kKeepAliveIntervalS * cTCPMIDIInptOutput::kKeepAliveProbes) * 1000) &&
+         ok;
+#endif
+#endif
+    if (!ok)
+        LOG_ERROR("Could not set the keep-alive timings of the console link: a console that goes away "
+                  "unannounced is noticed late");
+}
 } // namespace
 
 cTCPMIDIInptOutput::cTCPMIDIInptOutput(QObject* Parent, quint16 ConsolePort)
@@ -43,6 +107,10 @@ void cTCPMIDIInptOutput::ConnectToHost(const QHostAddress& Address)
     mSocket = new QTcpSocket(this);
     connect(mSocket, &QTcpSocket::readyRead, this, &cTCPMIDIInptOutput::TCPRead);
     connect(mSocket, &QTcpSocket::stateChanged, this, &cTCPMIDIInptOutput::StateChanged);
+    // Without a bound the socket takes in all that the system holds for it at each notification,
+    // megabytes from a console that floods, and the event loop waits while they are matched. With
+    // it, the rest stays with the system, which slows the console down instead.
+    mSocket->setReadBufferSize(kReadBufferBytes);
     mSocket->connectToHost(Address, mConsolePort, QIODevice::ReadWrite);
     // A listener of the state texts may already have dropped the socket again.
     if (mSocket)
@@ -108,6 +176,8 @@ void cTCPMIDIInptOutput::TCPRead()
 void cTCPMIDIInptOutput::StateChanged(QAbstractSocket::SocketState State)
 {
     cDepthCounter depth(mInSocketSignal);
+    if (State == QAbstractSocket::ConnectedState && mSocket)
+        EnableKeepAlive(mSocket);
     emit StateStringChanged(StateText(State));
 }
 

@@ -21,8 +21,15 @@ public:
     static constexpr quint16 kConsolePort = 51325;
     // Most bytes taken from the socket in one piece; each piece is announced on its own.
     static constexpr qint64 kLargestRead = 1024;
+    // Most bytes the socket takes in from the system per notification.
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
     // How long Disconnect waits for an orderly close before the socket is destroyed anyway.
     static constexpr int kCloseWaitMs = 1000;
+    // A console that stops answering is given up after about kKeepAliveIdleS seconds of silence
+    // plus kKeepAliveProbes unanswered probes kKeepAliveIntervalS apart.
+    static constexpr int kKeepAliveIdleS = 5;
+    static constexpr int kKeepAliveIntervalS = 1;
+    static constexpr int kKeepAliveProbes = 5;
 
     // ConsolePort is only ever changed by tests, which run their console on a loopback port.
     explicit cTCPMIDIInptOutput(QObject* Parent = nullptr, quint16 ConsolePort = kConsolePort);

@@ -15,7 +15,8 @@ struct sUnit
 
     bool operator==(const sUnit& Other) const
     {
-        return Address == Other.Address && Name == Other.Name && FindString == Other.FindString;
+        // Names differ most often and compare cheapest: a flood of answers is searched this way.
+        return Name == Other.Name && Address == Other.Address && FindString == Other.FindString;
     }
     bool operator!=(const sUnit& Other) const { return !(*this == Other); }
 };

@@ -55,7 +55,9 @@ void cUnitFinder::TimerFired()
 
 void cUnitFinder::UDPRead()
 {
-    while (mSocket->hasPendingDatagrams())
+    // A flood of answers must not hold the event loop: after this many the rest waits for the
+    // next notification, which the socket gives again while datagrams are queued.
+    for (int taken = 0; taken < kMostAnswersPerRead && mSocket->hasPendingDatagrams(); ++taken)
     {
         const qint64 size = mSocket->pendingDatagramSize();
         QByteArray datagram(size > 0 ? int(size) : 0, '\0');
@@ -68,23 +70,28 @@ void cUnitFinder::UDPRead()
             break;
         }
         datagram.truncate(int(read));
-        const int zero = datagram.indexOf('\0');
-        if (zero >= 0)
-            datagram.truncate(zero);
-
-        // The socket listens on both protocols, so an IPv4 console's address comes IPv4-mapped
-        // ("::ffff:192.168.1.20"); it is kept in its plain IPv4 form, as users type and see it.
-        bool isIPv4 = false;
-        const quint32 ipv4 = sender.toIPv4Address(&isIPv4);
-        if (isIPv4)
-            sender = QHostAddress(ipv4);
-
-        sUnit unit;
-        unit.Address = sender;
-        unit.Name = QString::fromLatin1(datagram);
-        unit.FindString = mFindString;
-        AddOrRefresh(unit);
+        TakeAnswer(datagram, sender);
     }
+}
+
+void cUnitFinder::TakeAnswer(QByteArray Datagram, QHostAddress Sender)
+{
+    const int zero = Datagram.indexOf('\0');
+    if (zero >= 0)
+        Datagram.truncate(zero);
+
+    // The socket listens on both protocols, so an IPv4 console's address comes IPv4-mapped
+    // ("::ffff:192.168.1.20"); it is kept in its plain IPv4 form, as users type and see it.
+    bool isIPv4 = false;
+    const quint32 ipv4 = Sender.toIPv4Address(&isIPv4);
+    if (isIPv4)
+        Sender = QHostAddress(ipv4);
+
+    sUnit unit;
+    unit.Address = Sender;
+    unit.Name = QString::fromLatin1(Datagram);
+    unit.FindString = mFindString;
+    AddOrRefresh(unit);
 }
 
 void cUnitFinder::AddOrRefresh(const sUnit& Unit)

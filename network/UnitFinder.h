@@ -25,6 +25,8 @@ public:
     // Polls a unit survives without answering.
     static constexpr int kCountdown = 5;
     static constexpr int kMostUnits = 256;
+    // Answers handled in one go before the event loop gets its turn again.
+    static constexpr int kMostAnswersPerRead = 256;
 
     // The destination and the poll period are only ever changed by tests, which keep their
     // queries on loopback; the application always broadcasts to the limited broadcast address.
@@ -34,6 +36,11 @@ public:
     ~cUnitFinder() override;
 
     QString GetFindString() const { return mFindString; }
+    int GetUnitCount() const { return mUnits.size(); }
+
+    // Handles one answer as if it had just come from Sender: what UDPRead does with each datagram.
+    // Public so that an answer can be handed in without a socket (the fuzz harness does).
+    void TakeAnswer(QByteArray Datagram, QHostAddress Sender);
 
 signals:
     void UnitFound(sUnit Unit);

@@ -110,6 +110,10 @@ void tst_MIDIInputMatcher::matchesTheStreamAsItWasSent_data()
         << QList<QByteArray>{Hex("f000f82005"), Hex("f7")} << QStringList{"2:f0002005f7", "1:f8"};
     QTest::newRow("message cut short by a status byte releases the clock first")
         << QList<QByteArray>{Hex("c0f8903e01")} << QStringList{"1:f8", "3:903e01"};
+    QTest::newRow("fader cut short by the next fader is dropped")
+        << QList<QByteArray>{Hex("b007b00710")} << QStringList{"0:b00710"};
+    QTest::newRow("fader cut short at the seam of two reads is dropped")
+        << QList<QByteArray>{Hex("b007"), Hex("b00710")} << QStringList{"0:b00710"};
     QTest::newRow("clock after a song select passes at once")
         << QList<QByteArray>{Hex("f305f8")} << QStringList{"1:f8"};
     QTest::newRow("clock inside song position is held too")

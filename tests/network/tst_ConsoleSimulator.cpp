@@ -245,6 +245,8 @@ void tst_ConsoleSimulator::appliesItsFaultModes_data()
     QTest::newRow("floods 300 kB") << QStringList{"--flood", "300000"} << QString() << 300000 << true << false;
     QTest::newRow("sends 5000 bytes of garbage")
         << QStringList{"--garbage", "5000", "--seed", "7"} << QString() << 5000 << true << false;
+    QTest::newRow("sends 200 kB of garbage, then its script")
+        << QStringList{"--garbage", "200000"} << QString("903c7f\n") << 200003 << true << false;
 }
 
 void tst_ConsoleSimulator::appliesItsFaultModes()
@@ -272,7 +274,7 @@ void tst_ConsoleSimulator::appliesItsFaultModes()
         QTRY_COMPARE_WITH_TIMEOUT(reader.Received.size(), mostBytes, 20000);
     QVERIFY2(reader.Received.size() <= mostBytes, qPrintable(QString::number(reader.Received.size())));
     if (!script.isEmpty() && exactly && mostBytes > 0)
-        QCOMPARE(reader.Received.toHex(), script.remove('\n').toLatin1());
+        QVERIFY(reader.Received.toHex().endsWith(script.remove('\n').toLatin1()));
     if (!endsConnection)
         QVERIFY(link.IsConnected());
     if (arguments.contains("--trickle"))

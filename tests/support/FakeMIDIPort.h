@@ -28,6 +28,8 @@ public:
     // false: Write only counts (benchmarks); true (default): every Write is kept as well.
     void SetRecordWrites(bool Record) { mRecordWrites = Record; }
     QList<QByteArray> Writes() const { return mWrites; }
+    // Forgets the kept writes (not the counts), for a harness that reuses the port.
+    void ClearWrites() { mWrites = QList<QByteArray>(); }
     // Every written byte, in order, as one array.
     QByteArray WrittenBytes() const;
     int WriteCount() const { return mWriteCount; }

@@ -222,13 +222,8 @@ void cConsoleSimulator::NewConnection()
         connect(mClient, &QTcpSocket::bytesWritten, this, &cConsoleSimulator::Pump);
         Report(QStringLiteral("connected %1").arg(Endpoint(mClient->peerAddress(), mClient->peerPort())));
 
-        if (mSettings.GarbageBytes > 0)
-        {
-            QByteArray garbage(int(mSettings.GarbageBytes), '\0');
-            for (char& byte : garbage)
-                byte = char(NextRandom() >> 24);
-            mOutgoing.append(garbage);
-        }
+        mGarbageLeft = qMax<qint64>(mSettings.GarbageBytes, 0);
+        mGarbageQueued = 0;
         mOutgoing.append(mWaiting);
         mWaiting.clear();
         mFloodLeft = mSettings.FloodBytes;
@@ -309,10 +304,31 @@ void cConsoleSimulator::TopUpFlood()
     mOutgoing.append(traffic);
 }
 
+void cConsoleSimulator::TopUpGarbage()
+{
+    // Made a piece at a time, ahead of everything else queued, so that any amount costs no memory.
+    if (mGarbageLeft <= 0 || mGarbageQueued >= kFloodQueue)
+        return;
+    QByteArray garbage(int(qMin<qint64>(kFloodQueue, mGarbageLeft)), '\0');
+    for (char& byte : garbage)
+        byte = char(NextRandom() >> 24);
+    mOutgoing.insert(int(mGarbageQueued), garbage);
+    mGarbageQueued += garbage.size();
+    mGarbageLeft -= garbage.size();
+}
+
+void cConsoleSimulator::Sent(qint64 Count)
+{
+    mOutgoing.remove(0, int(Count));
+    mSent += Count;
+    mGarbageQueued -= qMin(Count, mGarbageQueued);
+}
+
 void cConsoleSimulator::Pump()
 {
     if (!mClient || mEnding || mClient->state() != QAbstractSocket::ConnectedState)
         return;
+    TopUpGarbage();
     TopUpFlood();
 
     qint64 limit = -1;
@@ -335,17 +351,20 @@ void cConsoleSimulator::Pump()
     if (mOutgoing.isEmpty() || mClient->bytesToWrite() >= kFloodQueue)
         return;
     qint64 count = mOutgoing.size();
+    // While more garbage is to come, nothing queued behind it may overtake it.
+    if (mGarbageLeft > 0)
+        count = mGarbageQueued;
     if (limit >= 0)
         count = qMin(count, limit - mSent);
     mClient->write(mOutgoing.constData(), count);
-    mOutgoing.remove(0, int(count));
-    mSent += count;
+    Sent(count);
     if (limit >= 0 && mSent >= limit)
         EndConnection(mSettings.ResetAfter >= 0 && mSettings.ResetAfter == limit);
 }
 
 void cConsoleSimulator::TrickleTick()
 {
+    TopUpGarbage();
     if (!mClient || mEnding || mOutgoing.isEmpty())
     {
         mTrickleTimer->stop();
@@ -353,8 +372,7 @@ void cConsoleSimulator::TrickleTick()
     }
     mClient->write(mOutgoing.constData(), 1);
     mClient->flush();
-    mOutgoing.remove(0, 1);
-    ++mSent;
+    Sent(1);
     Pump();
 }
 

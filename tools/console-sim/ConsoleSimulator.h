@@ -82,6 +82,9 @@ private slots:
 private:
     void SendStandardInputLine(const QString& Line);
     void TopUpFlood();
+    void TopUpGarbage();
+    // Takes Count bytes written to the link off the front of the queue.
+    void Sent(qint64 Count);
     void EndConnection(bool Reset);
     void PrintMessage(const QByteArray& Message);
     quint32 NextRandom();
@@ -100,6 +103,9 @@ private:
     int mStandardInputLineNumber = 0;
     qint64 mSent = 0;
     qint64 mFloodLeft = -1;
+    // Random bytes still to make for this connection, and how many of them wait at the queue's front.
+    qint64 mGarbageLeft = 0;
+    qint64 mGarbageQueued = 0;
     int mScriptIndex = 0;
     // Tells a script pause of an earlier connection from one of the current connection.
     int mConnectionNumber = 0;

@@ -220,8 +220,8 @@ int main(int argc, char* argv[])
         !ParseCount(parser, QStringLiteral("garbage"), settings.GarbageBytes) ||
         !ParseCount(parser, QStringLiteral("seed"), seed))
         return kArgumentError;
-    if (trickle > 60000 || settings.GarbageBytes > 64 * 1024 * 1024)
-        return ArgumentError(QStringLiteral("--trickle is at most 60000 ms and --garbage at most 64 MiB"));
+    if (trickle > 60000)
+        return ArgumentError(QStringLiteral("--trickle is at most 60000 ms"));
     settings.TrickleMs = int(trickle);
     settings.Seed = quint32(seed);
     settings.Discovery = !parser.isSet(QStringLiteral("no-discovery"));

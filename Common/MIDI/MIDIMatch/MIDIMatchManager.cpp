@@ -197,6 +197,13 @@ inline void cMIDIMatchManager::Step(uint8_t Nibble)
     }
 }
 
+void cMIDIMatchManager::AbandonPartialMatches()
+{
+    // From inside a report the states are being advanced; they are left alone then.
+    if (!mReporting)
+        mStates.clear();
+}
+
 void cMIDIMatchManager::ProcessByte(uint8_t Byte)
 {
     // A listener that feeds the tree from inside a report would change the states under the loop

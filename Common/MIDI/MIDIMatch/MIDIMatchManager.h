@@ -44,6 +44,9 @@ public:
     // Feeds the next byte of the stream; reports every pattern that ends with it. Not re-entrant: a
     // byte fed from inside a report is logged and dropped.
     void ProcessByte(uint8_t Byte);
+    // Forgets every partial match in progress, for a feeder that knows the bytes they hold can no
+    // longer make a message (one cut short by the next status byte). Patterns stay registered.
+    void AbandonPartialMatches();
 
 private:
     // What a partial match does when it meets one nibble at one node.

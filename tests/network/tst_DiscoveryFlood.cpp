@@ -1,0 +1,140 @@
+// Discovery under a flood of answers on loopback: 10,000 answers a second from 5,000 different
+// names for 30 seconds, sent by a thread of the test to the finder's own port, while the finders
+// run as in the window. The unit list must stay within its limit, memory must not grow with the
+// flood, and the event loop must never be held for 100 ms or more. Slow: plain build only.
+
+#include "network/MultiUnitFinder.h"
+#include "tests/support/EventLoopProbe.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace
+{
+constexpr int kAnswersPerSecond = 10000;
+constexpr int kNames = 5000;
+constexpr int kSeconds = 30;
+
+// Sends the answers from a plain socket of its own, paced in 1 ms steps, to 127.0.0.1:Port.
+class cAnswerFlood
+{
+public:
+    explicit cAnswerFlood(quint16 Port) : mThread([this, Port] { Run(Port); }) {}
+    ~cAnswerFlood()
+    {
+        mStop = true;
+        mThread.join();
+    }
+    bool Done() const { return mDone; }
+    long Sent() const { return mSent; }
+
+private:
+    void Run(quint16 Port)
+    {
+        const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(Port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const auto start = std::chrono::steady_clock::now();
+        constexpr int kPerStep = kAnswersPerSecond / 1000;
+        for (long step = 0; step < kSeconds * 1000L && !mStop && descriptor >= 0; ++step)
+        {
+            for (int i = 0; i < kPerStep; ++i)
+            {
+                const QByteArray name = "Flood Desk " + QByteArray::number(int((step * kPerStep + i) % kNames));
+                if (::sendto(descriptor, name.constData(), size_t(name.size()), 0, reinterpret_cast<sockaddr*>(&to),
+                             sizeof to) == name.size())
+                    ++mSent;
+            }
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(step + 1));
+        }
+        if (descriptor >= 0)
+            ::close(descriptor);
+        mDone = true;
+    }
+
+    std::atomic<bool> mStop{false};
+    std::atomic<bool> mDone{false};
+    std::atomic<long> mSent{0};
+    std::thread mThread;
+};
+} // namespace
+
+class tst_DiscoveryFlood : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void floodOfAnswersFromManyNames();
+};
+
+void tst_DiscoveryFlood::floodOfAnswersFromManyNames()
+{
+    // The finder's queries go to a loopback socket of the test, never to the network.
+    QUdpSocket sink;
+    QVERIFY(sink.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    cMultiUnitFinder finders(nullptr, QHostAddress(QHostAddress::LocalHost), sink.localPort());
+    finders.AddFinder("NY Find");
+    auto* finder = finders.findChild<cUnitFinder*>();
+    QVERIFY(finder);
+    auto* finderSocket = finder->findChild<QUdpSocket*>();
+    QVERIFY(finderSocket);
+
+    int most = 0;
+    int found = 0;
+    connect(&finders, &cMultiUnitFinder::UnitFound, this, [&] {
+        ++found;
+        most = qMax(most, finders.GetUnits().size());
+    });
+
+    cEventLoopProbe probe;
+    probe.Start();
+    QElapsedTimer took;
+    took.start();
+    {
+        cAnswerFlood flood(finderSocket->localPort());
+        // Waited for in an event loop of its own, as the application's: QTRY's waits sleep between
+        // their rounds of events, which the probe would count against the finder.
+        QEventLoop loop;
+        QTimer check;
+        connect(&check, &QTimer::timeout, &loop, [&] {
+            if (flood.Done())
+                loop.quit();
+        });
+        check.start(50);
+        QTimer::singleShot((kSeconds + 30) * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QVERIFY(flood.Done());
+        qInfo("%ld answers in %lld ms; %d units found, at most %d at once; resident memory grew by %lld KiB; "
+              "longest event-loop gap %lld ms",
+              flood.Sent(), took.elapsed(), found, most,
+              (probe.PeakResidentBytes() - probe.StartResidentBytes()) / 1024, probe.LongestGapMs());
+        QVERIFY(flood.Sent() > 0);
+    }
+    QCOMPARE(most, cUnitFinder::kMostUnits);
+    QVERIFY(finders.GetUnits().size() <= cUnitFinder::kMostUnits);
+    QVERIFY(finder->GetUnitCount() <= cUnitFinder::kMostUnits);
+    QVERIFY(probe.StartResidentBytes() > 0);
+    QVERIFY2(probe.PeakResidentBytes() - probe.StartResidentBytes() <= 16 * 1024 * 1024,
+             qPrintable(QString::number(probe.PeakResidentBytes() - probe.StartResidentBytes())));
+    QVERIFY2(probe.LongestGapMs() < cEventLoopProbe::kMostGapMs, qPrintable(QString::number(probe.LongestGapMs())));
+
+    // Once the flood is over, the units run out as usual and the list empties.
+    QTRY_VERIFY_WITH_TIMEOUT(finders.GetUnits().isEmpty(), (cUnitFinder::kCountdown + 3) * cUnitFinder::kPollMs);
+    QCOMPARE(finder->GetUnitCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_DiscoveryFlood)
+#include "tst_DiscoveryFlood.moc"
