@@ -1,10 +1,12 @@
 #include "Common/MIDI/MIDIInputWin.h"
 
 #include "Common/LogError.h"
+#include "Common/MIDI/MidiMessageLength.h"
 
 #include <QMetaMethod>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstring>
 
 cMIDIInputWin::cMIDIInputWin(unsigned DeviceIndex, QObject* Parent) : cMIDIInput(Parent)
@@ -71,11 +73,8 @@ void cMIDIInputWin::Read(QByteArray& Data)
 
 int cMIDIInputWin::ShortMessageLength(BYTE Status)
 {
-    if ((Status >= 0x80 && Status <= 0xBF) || (Status >= 0xE0 && Status <= 0xEF) || Status == 0xF2)
-        return 3;
-    if ((Status >= 0xC0 && Status <= 0xDF) || Status == 0xF1 || Status == 0xF3)
-        return 2;
-    return 1;
+    // The status byte and its data bytes; an exclusive start never comes as a short message.
+    return 1 + std::max(0, cMidiMessageLength::DataBytes(Status));
 }
 
 void CALLBACK cMIDIInputWin::InputCallback(HMIDIIN, UINT Message, DWORD_PTR Instance, DWORD_PTR Param1, DWORD_PTR)
