@@ -5,6 +5,9 @@
 #include "Common/MIDI/MIDIInputRt.h"
 #include "Common/MIDI/MIDIOutputRt.h"
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputRt.h"
+#if QUILLON_HAVE_JACK
+#include "Common/MIDI/JackClientRt.h"
+#endif
 
 #include <QRegularExpression>
 
@@ -19,8 +22,33 @@ constexpr int kPollMilliseconds = 1000;
 cSystemMIDIConfigurationRt::cSystemMIDIConfigurationRt(QObject* Parent) : cSystemMIDIConfiguration(Parent)
 {
     mApi = cMIDIApiRt::Current();
-    if (mApi == RtMidi::UNSPECIFIED)
+    // RtMidi tells nothing when ports come and go, so the lists are compared once a second, from
+    // the first time anyone asks for a port or a list: a bridge that reaches its console over the
+    // network never lists anything, and keeps no client open for it.
+    mPollTimer.setInterval(kPollMilliseconds);
+    connect(&mPollTimer, &QTimer::timeout, this, &cSystemMIDIConfigurationRt::Poll);
+}
+
+void cSystemMIDIConfigurationRt::StartListing()
+{
+    if (mListing || mApi == RtMidi::UNSPECIFIED)
         return;
+    mListing = true;
+#if QUILLON_HAVE_JACK
+    if (mApi == RtMidi::UNIX_JACK)
+    {
+        QString why;
+        mJackLister = std::make_unique<cJackClientRt>(QString::fromLatin1(kListerClientName), &why);
+        if (!mJackLister->IsOpen())
+        {
+            LOG_ERROR("Cannot list the MIDI ports of jack: %s", why.toLocal8Bit().constData());
+            mJackLister.reset();
+            return;
+        }
+        FirstPoll();
+        return;
+    }
+#endif
     try
     {
         mInputLister = std::make_unique<RtMidiIn>(mApi, kListerClientName);
@@ -35,10 +63,15 @@ cSystemMIDIConfigurationRt::cSystemMIDIConfigurationRt(QObject* Parent) : cSyste
         mOutputLister.reset();
         return;
     }
+    FirstPoll();
+}
+
+void cSystemMIDIConfigurationRt::FirstPoll()
+{
+    // The ports that are there already are the starting lists, not arrivals.
+    mAnnounce = false;
     Poll();
-    // RtMidi tells nothing when ports come and go, so the lists are compared once a second.
-    mPollTimer.setInterval(kPollMilliseconds);
-    connect(&mPollTimer, &QTimer::timeout, this, &cSystemMIDIConfigurationRt::Poll);
+    mAnnounce = true;
     mPollTimer.start();
 }
 
@@ -125,6 +158,8 @@ void cSystemMIDIConfigurationRt::Update(QList<sMIDIDeviceInfoRt>& Known, const Q
         device.SystemName = systemName;
         device.Name = UserName(mApi, systemName);
         Known.append(device);
+        if (!mAnnounce)
+            continue;
         if (Inputs)
             emit InputAddedSignal(device.Name);
         else
@@ -134,6 +169,15 @@ void cSystemMIDIConfigurationRt::Update(QList<sMIDIDeviceInfoRt>& Known, const Q
 
 void cSystemMIDIConfigurationRt::Poll()
 {
+#if QUILLON_HAVE_JACK
+    if (mJackLister)
+    {
+        // A receiving port of ours lists other clients' sending ports, as RtMidi does.
+        Update(mInputs, mJackLister->MidiPorts(true), true);
+        Update(mOutputs, mJackLister->MidiPorts(false), false);
+        return;
+    }
+#endif
     if (mInputLister)
         Update(mInputs, List(*mInputLister), true);
     if (mOutputLister)
@@ -142,16 +186,19 @@ void cSystemMIDIConfigurationRt::Poll()
 
 int cSystemMIDIConfigurationRt::GetInputCount()
 {
+    StartListing();
     return mInputs.size();
 }
 
 int cSystemMIDIConfigurationRt::GetOutputCount()
 {
+    StartListing();
     return mOutputs.size();
 }
 
 QString cSystemMIDIConfigurationRt::GetInputName(int Index)
 {
+    StartListing();
     if (Index < 0 || Index >= mInputs.size())
     {
         LOG_ERROR("Source index %d out of range", Index);
@@ -162,6 +209,7 @@ QString cSystemMIDIConfigurationRt::GetInputName(int Index)
 
 QString cSystemMIDIConfigurationRt::GetOutputName(int Index)
 {
+    StartListing();
     if (Index < 0 || Index >= mOutputs.size())
     {
         LOG_ERROR("Source index %d out of range", Index);
@@ -174,6 +222,7 @@ cMIDIInput* cSystemMIDIConfigurationRt::GetInput(QString Name)
 {
     if (cMIDIInput* port = cSystemMIDIConfiguration::GetInput(Name))
         return port;
+    StartListing();
     // Two ports of one name are both opened; the later one answers, as on every platform.
     cMIDIInput* found = nullptr;
     for (sMIDIDeviceInfoRt& device : mInputs)
@@ -191,6 +240,7 @@ cMIDIOutput* cSystemMIDIConfigurationRt::GetOutput(QString Name)
 {
     if (cMIDIOutput* port = cSystemMIDIConfiguration::GetOutput(Name))
         return port;
+    StartListing();
     cMIDIOutput* found = nullptr;
     for (sMIDIDeviceInfoRt& device : mOutputs)
     {
@@ -216,11 +266,13 @@ QStringList cSystemMIDIConfigurationRt::PickableNames(const QList<sMIDIDeviceInf
 
 QStringList cSystemMIDIConfigurationRt::GetInputNames()
 {
+    StartListing();
     return PickableNames(mInputs);
 }
 
 QStringList cSystemMIDIConfigurationRt::GetOutputNames()
 {
+    StartListing();
     return PickableNames(mOutputs);
 }
 

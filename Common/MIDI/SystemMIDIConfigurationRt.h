@@ -1,8 +1,9 @@
 #pragma once
 // The port registry on every platform but Windows, through RtMidi (ALSA sequencer or JACK on Linux,
 // CoreMIDI on macOS): lists the system's MIDI ports under names that survive re-plugging, opens a
-// port the first time its name is asked for, and polls the port lists once a second to announce
-// ports that come and go. Owned by the translator configuration; GUI thread only.
+// port the first time its name is asked for, and, from the first time a port or a list is asked
+// for, polls the port lists once a second to announce ports that come and go. Owned by the
+// translator configuration; GUI thread only.
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 
@@ -13,6 +14,7 @@
 
 #include <memory>
 
+class cJackClientRt;
 class cMIDIInputRt;
 class cMIDIOutputRt;
 
@@ -58,6 +60,9 @@ protected:
     cMIDIInputOutput* NewVirtualInputOutput(const QString& Name) override;
 
 private:
+    // Opens what lists the ports, reads the lists and starts the poll; once, on first need.
+    void StartListing();
+    void FirstPoll();
     // Compares the system's port lists with the known ones and announces the differences:
     // removals first (each before its opened port is closed), then additions in list order.
     void Poll();
@@ -69,6 +74,12 @@ private:
     RtMidi::Api mApi = RtMidi::UNSPECIFIED;
     std::unique_ptr<RtMidiIn> mInputLister;
     std::unique_ptr<RtMidiOut> mOutputLister;
+#if QUILLON_HAVE_JACK
+    // Under JACK, one client that is never activated lists both directions instead.
+    std::unique_ptr<cJackClientRt> mJackLister;
+#endif
+    bool mListing = false;
+    bool mAnnounce = true;
     QList<sMIDIDeviceInfoRt> mInputs;
     QList<sMIDIDeviceInfoRt> mOutputs;
     QTimer mPollTimer;

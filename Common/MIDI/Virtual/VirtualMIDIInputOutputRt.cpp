@@ -1,6 +1,7 @@
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputRt.h"
 
 #include "Common/LogError.h"
+#include "Common/MIDI/MIDIApiRt.h"
 #include "Common/MIDI/Virtual/VirtualMIDIPortTableRt.h"
 
 #include <QMetaMethod>
@@ -13,6 +14,8 @@ cVirtualMIDIInputOutputRt::cVirtualMIDIInputOutputRt(const QString& Name, QObjec
     RtMidiOut* out = cVirtualMIDIPortTableRt::Instance().Attach(Name, this, &why);
     mSender.SetOutput(out);
     mOpen = out != nullptr;
+    if (mOpen)
+        mSender.PaceFor(cMIDIApiRt::Current());
     if (!mOpen)
         LOG_ERROR("Virtual MIDI port \"%s\" reaches no DAW: %s", Name.toLocal8Bit().constData(),
                   why.toLocal8Bit().constData());
