@@ -34,6 +34,8 @@ void cMIDISenderRt::SetOutput(RtMidiOut* Output)
 
 void cMIDISenderRt::PaceFor(RtMidi::Api Api)
 {
+    mApi = Api;
+    mTimingReadAt = mClock.nsecsElapsed();
 #if QUILLON_HAVE_JACK
     if (Api == RtMidi::UNIX_JACK)
     {
@@ -53,7 +55,10 @@ void cMIDISenderRt::PaceFor(RtMidi::Api Api)
 
 void cMIDISenderRt::SetPacing(qint64 BudgetBytes, qint64 PeriodNs)
 {
-    mBudget = PeriodNs > 0 ? std::max<qint64>(BudgetBytes, 0) : 0;
+    const qint64 budget = PeriodNs > 0 ? std::max<qint64>(BudgetBytes, 0) : 0;
+    if (budget == mBudget && PeriodNs == mPeriodNs)
+        return;
+    mBudget = budget;
     mPeriodNs = PeriodNs;
     mTokens = double(mBudget);
     mRefilledAt = mClock.nsecsElapsed();
@@ -106,6 +111,17 @@ void cMIDISenderRt::SendMessage(const uint8_t* Bytes, int Count)
     {
         Deliver(Bytes, Count);
         return;
+    }
+    // The user may have changed the server's period since: read it again as a burst begins, at
+    // most once a second.
+    if (HeldBytes() == 0 && mClock.nsecsElapsed() - mTimingReadAt > 1000000000)
+    {
+        PaceFor(mApi);
+        if (mBudget == 0 || Take(EventCost(Count)))
+        {
+            Deliver(Bytes, Count);
+            return;
+        }
     }
     if (HeldBytes() + 4 + Count > kMaxHeldBytes)
     {

@@ -24,7 +24,8 @@ public:
     // owned.
     void SetOutput(RtMidiOut* Output);
     // Paces the messages for the MIDI system Api: under JACK, to the running server's period and
-    // MIDI buffer; elsewhere (and without a server) nothing is held back.
+    // MIDI buffer, read again when a burst begins more than a second later; elsewhere (and without
+    // a server) nothing is held back.
     void PaceFor(RtMidi::Api Api);
     // Sends at most BudgetBytes of event space (each message's bytes and a 12-byte event header)
     // per PeriodNs, holding back the rest; zero sends everything at once.
@@ -56,6 +57,8 @@ private:
 
     RtMidiOut* mOutput = nullptr;
     QString mPort;
+    RtMidi::Api mApi = RtMidi::UNSPECIFIED;
+    qint64 mTimingReadAt = 0;
     qint64 mBudget = 0;
     qint64 mPeriodNs = 0;
     double mTokens = 0;
