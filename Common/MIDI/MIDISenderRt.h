@@ -27,8 +27,8 @@ public:
     // MIDI buffer, read again when a burst begins more than a second later; elsewhere (and without
     // a server) nothing is held back.
     void PaceFor(RtMidi::Api Api);
-    // Sends at most BudgetBytes of event space (each message's bytes and a 12-byte event header)
-    // per PeriodNs, holding back the rest; zero sends everything at once.
+    // Sends at most BudgetBytes of event space per PeriodNs, holding back the rest; zero sends
+    // everything at once.
     void SetPacing(qint64 BudgetBytes, qint64 PeriodNs);
     // Feeds the bytes; every message they complete is sent. Clock, active sensing and the other
     // real-time bytes, and bytes that make no complete message, are not sent. Send failures are
@@ -37,8 +37,9 @@ public:
     // Bytes of messages held back for later periods.
     int HeldBytes() const { return mHeld.size() - mHeldRead; }
 
-    // Event space one message takes in a JACK MIDI buffer.
-    static qint64 EventCost(int Count) { return 12 + Count; }
+    // Event space one message takes in a JACK MIDI buffer: a 12-byte header, which holds a message
+    // of up to four bytes itself, and a longer message's bytes.
+    static qint64 EventCost(int Count) { return 12 + (Count > 4 ? Count : 0); }
     // At most this much is held back; beyond it messages are dropped, with a log line.
     static constexpr int kMaxHeldBytes = 16 * 1024 * 1024;
 
