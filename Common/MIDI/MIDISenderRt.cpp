@@ -93,6 +93,8 @@ void cMIDISenderRt::UnhandledControlChange()
 
 bool cMIDISenderRt::Take(qint64 Cost)
 {
+    if (mBudget == 0)
+        return true;
     const qint64 now = mClock.nsecsElapsed();
     mTokens = std::min(double(mBudget), mTokens + double(now - mRefilledAt) * double(mBudget) / double(mPeriodNs));
     mRefilledAt = now;
