@@ -1,5 +1,7 @@
 #include "tests/support/JackServer.h"
 
+#include "tests/support/JackRegistry.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +24,7 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
 {
     Stop();
     mError.clear();
+    FreeStaleJackServerSlots();
     mPeriodFrames = PeriodFrames;
     mSampleRate = SampleRate;
     // Clients find the server through this; set before the server starts, so it inherits it too.
@@ -69,8 +72,10 @@ void cJackServer::Stop()
 {
     if (mProcess.state() != QProcess::NotRunning)
     {
+        // A server killed outright keeps its slot in JACK's registry of servers; it may wait for a
+        // stuck client as long as the client timeout before it ends on its own.
         mProcess.terminate();
-        if (!mProcess.waitForFinished(5000))
+        if (!mProcess.waitForFinished(12000))
         {
             mProcess.kill();
             mProcess.waitForFinished(5000);
