@@ -3,6 +3,7 @@
 // kind of message (control changes, NRPNs, exclusive messages), and the link is tried again with a
 // growing pause while the console is away.
 
+#include "tests/app/RequireComponent.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tools/bridge/Bridge.h"
@@ -51,12 +52,7 @@ private:
 void tst_Bridge::initTestCase()
 {
     QVERIFY(mDir.isValid());
-    if (!cSimulatorProcess::Available())
-    {
-        if (qgetenv("CI") == "true")
-            QFAIL("the console simulator is not built");
-        QSKIP("the console simulator is not built");
-    }
+    QUILLON_REQUIRE(cSimulatorProcess::Available(), QStringLiteral("the console simulator is not built"));
 }
 
 void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops_data()
