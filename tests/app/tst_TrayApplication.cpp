@@ -150,6 +150,12 @@ private:
         return mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) { return IsMainWindow(W) && W.Viewable; });
     }
 
+    // The first viewable top-level window called Name, once there is one.
+    cXDesktop::sWindow WaitForTopLevel(const QString& Name)
+    {
+        return mDesktop->WaitForWindow([&](const cXDesktop::sWindow& W) { return W.TopLevel && W.Viewable && W.Name == Name; });
+    }
+
     bool MainWindowViewable()
     {
         for (const cXDesktop::sWindow& window : mDesktop->Windows())
@@ -254,9 +260,7 @@ private slots:
 
         // Another program's window covers it; a double click brings it back to the front.
         QVERIFY(mDesktop->StartClient(QStringLiteral("xlogo"), {QStringLiteral("-geometry"), QStringLiteral("700x500+0+0")}));
-        const cXDesktop::sWindow other = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return W.TopLevel && W.Viewable && W.Name == QLatin1String("xlogo");
-        });
+        const cXDesktop::sWindow other = WaitForTopLevel(QStringLiteral("xlogo"));
         QVERIFY(other.Id);
         QVERIFY(mDesktop->Find(other.Id).Stacking > mDesktop->Find(window.Id).Stacking);
         mDesktop->Click(icon.Geometry.center(), 1, 2);
@@ -287,9 +291,7 @@ private slots:
         QVERIFY(StartInTray(&icon));
         QVERIFY(OpenMenu(icon).Id);
         QVERIFY(mDesktop->Key(QStringLiteral("a")));
-        const cXDesktop::sWindow box = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return W.TopLevel && W.Viewable && W.Name == QLatin1String("About Quillon");
-        });
+        const cXDesktop::sWindow box = WaitForTopLevel(QStringLiteral("About Quillon"));
         QVERIFY(box.Id);
         const QString text = ReadWhenPainted(box, QStringLiteral("Quillon 1.40"));
         Screenshot(QStringLiteral("about"), box.Geometry);
@@ -381,9 +383,7 @@ private slots:
     {
         QProcess* program = StartInstance();
         QVERIFY(program);
-        const cXDesktop::sWindow box = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return W.TopLevel && W.Viewable && W.Name == QLatin1String("Systray");
-        });
+        const cXDesktop::sWindow box = WaitForTopLevel(QStringLiteral("Systray"));
         QVERIFY(box.Id);
         const QString text = ReadWhenPainted(box, QStringLiteral("Could not detect any system tray on this system"));
         Screenshot(QStringLiteral("no-tray"), box.Geometry);
