@@ -7,6 +7,7 @@
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "network/TCPMIDIInptOutput.h"
 #include "network/UnitFinder.h"
+#include "tests/app/RequireComponent.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/NetworkNamespaces.h"
@@ -104,23 +105,6 @@ int RunBridge(const QString& MapPath, int TimeoutMs)
     });
     return QCoreApplication::exec();
 }
-
-bool IsCI()
-{
-    return qgetenv("CI") == "true";
-}
-
-// A missing component fails the test in CI and skips it elsewhere.
-#define QUILLON_REQUIRE(Ok, Why)                                                                                \
-    do                                                                                                         \
-    {                                                                                                          \
-        if (!(Ok))                                                                                             \
-        {                                                                                                      \
-            if (IsCI())                                                                                        \
-                QFAIL(qPrintable(Why));                                                                        \
-            QSKIP(qPrintable(Why));                                                                            \
-        }                                                                                                      \
-    } while (false)
 } // namespace
 
 class tst_MapsEndToEnd : public QObject

@@ -9,7 +9,7 @@
 
 #include <QtTest>
 
-#include <memory>
+#include <cstddef>
 
 namespace
 {
@@ -81,42 +81,10 @@ struct sLoadedMap
 };
 } // namespace
 
-class tst_ShippedMaps : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void mixerMapListsEveryFamilyAndProtocol();
-    void ny16Mackie_data();
-    void ny16Mackie();
-    void ny16Hui_data();
-    void ny16Hui();
-    void krt8Mackie_data();
-    void krt8Mackie();
-    void krt8Hui_data();
-    void krt8Hui();
-    void oskel8Mackie_data();
-    void oskel8Mackie();
-    void oskel8Hui_data();
-    void oskel8Hui();
-    void aFaderMoveAndTheDawsEchoSettleInOneRound_data();
-    void aFaderMoveAndTheDawsEchoSettleInOneRound();
-
-private:
-    template <size_t N>
-    void Rows(const sRow (&Table)[N]);
-    void Check(const QString& File);
-
-    static const sRow kNyMackie[];
-    static const sRow kNyHui[];
-    static const sRow kKrtMackie[];
-    static const sRow kKrtHui[];
-    static const sRow kOskelMackie[];
-    static const sRow kOskelHui[];
-};
-
 // clang-format off
-const sRow tst_ShippedMaps::kNyMackie[] = {
+namespace
+{
+const sRow kNyMackie[] = {
     {"fader 1 at 64: touch, move, release", kConsole, "bn 10 40", kMackie, "90 68 7f e0 40 40 90 68 00"},
     {"fader 1 at the top is full scale", kConsole, "bn 10 7f", kMackie, "90 68 7f e0 7f 7f 90 68 00"},
     {"fader 8 at the bottom", kConsole, "bn 17 00", kMackie, "90 6f 7f e7 00 00 90 6f 00"},
@@ -152,7 +120,7 @@ const sRow tst_ShippedMaps::kNyMackie[] = {
     {"LCD text dropped", kMackie, "f0 00 00 66 14 12 00 48 69 f7", nullptr, ""},
 };
 
-const sRow tst_ShippedMaps::kNyHui[] = {
+const sRow kNyHui[] = {
     {"fader 1 at 64: touch, move, release", kConsole, "bn 10 40", kHui, "b0 0f 00 b0 2f 40 b0 00 40 b0 20 40 b0 0f 00 b0 2f 00"},
     {"fader 11 on the second unit", kConsole, "bn 1a 7f", kHui2, "b0 0f 02 b0 2f 40 b0 02 7f b0 22 7f b0 0f 02 b0 2f 00"},
     {"main fader is not mapped", kConsole, "bn 07 64", nullptr, ""},
@@ -173,7 +141,7 @@ const sRow tst_ShippedMaps::kNyHui[] = {
     {"second unit ping answered", kHui2, "90 00 00", kHui2, "90 00 7f"},
 };
 
-const sRow tst_ShippedMaps::kKrtMackie[] = {
+const sRow kKrtMackie[] = {
     {"fader 1 at half", kConsole, "bn 63 01 bn 62 00 bn 06 40 bn 26 00", kMackie, "e0 00 40"},
     {"fader 8 at the top", kConsole, "bn 63 01 bn 62 07 bn 06 7f bn 26 7f", kMackie, "e7 7f 7f"},
     {"fader 1 in running status", kConsole, "bn 63 01 62 00 06 40 26 00", kMackie, "e0 00 40"},
@@ -195,7 +163,7 @@ const sRow tst_ShippedMaps::kKrtMackie[] = {
     {"meter dropped", kMackie, "d0 35", nullptr, ""},
 };
 
-const sRow tst_ShippedMaps::kKrtHui[] = {
+const sRow kKrtHui[] = {
     {"fader 1 at half", kConsole, "bn 63 01 bn 62 00 bn 06 40 bn 26 00", kHui, "b0 00 40 b0 20 00"},
     {"fader 5", kConsole, "bn 63 01 bn 62 04 bn 06 12 bn 26 34", kHui, "b0 04 12 b0 24 34"},
     {"main fader is not mapped", kConsole, "bn 63 01 bn 62 08 bn 06 12 bn 26 34", nullptr, ""},
@@ -211,7 +179,7 @@ const sRow tst_ShippedMaps::kKrtHui[] = {
     {"ping answered", kHui, "90 00 00", kHui, "90 00 7f"},
 };
 
-const sRow tst_ShippedMaps::kOskelMackie[] = {
+const sRow kOskelMackie[] = {
     {"fader 1 at half: touch, move, release", kConsole, "f0 7d 0n 01 00 40 00 f7", kMackie, "90 68 7f e0 00 40 90 68 00"},
     {"fader 8, full resolution", kConsole, "f0 7d 0n 01 07 12 34 f7", kMackie, "90 6f 7f e7 34 12 90 6f 00"},
     {"main fader", kConsole, "f0 7d 0n 01 08 7f 7f f7", kMackie, "90 70 7f e8 7f 7f 90 70 00"},
@@ -230,7 +198,7 @@ const sRow tst_ShippedMaps::kOskelMackie[] = {
     {"device query answered", kMackie, "f0 00 00 66 14 00 f7", kMackie, "f0 00 00 66 14 01 51 4c 4e 30 30 30 31 00 00 00 00 f7"},
 };
 
-const sRow tst_ShippedMaps::kOskelHui[] = {
+const sRow kOskelHui[] = {
     {"fader 1: touch, move, release", kConsole, "f0 7d 0n 01 00 40 00 f7", kHui, "b0 0f 00 b0 2f 40 b0 00 40 b0 20 00 b0 0f 00 b0 2f 00"},
     {"main fader is not mapped", kConsole, "f0 7d 0n 01 08 7f 7f f7", nullptr, ""},
     {"mute 2 press and release", kConsole, "f0 7d 0n 02 01 01 f7", kHui, "b0 0f 01 b0 2f 42 b0 0f 01 b0 2f 02"},
@@ -244,89 +212,59 @@ const sRow tst_ShippedMaps::kOskelHui[] = {
 };
 // clang-format on
 
-void tst_ShippedMaps::ny16Mackie_data()
+struct sMap
 {
-    Rows(kNyMackie);
+    const char* File;
+    const sRow* Rows;
+    std::size_t Count;
+};
+template <std::size_t N> sMap Map(const char* File, const sRow (&Rows)[N])
+{
+    return {File, Rows, N};
 }
+const sMap kMaps[] = {Map("ny16_mackie.json", kNyMackie),   Map("ny16_hui.json", kNyHui),
+                      Map("krt8_mackie.json", kKrtMackie),  Map("krt8_hui.json", kKrtHui),
+                      Map("oskel8_mackie.json", kOskelMackie), Map("oskel8_hui.json", kOskelHui)};
+} // namespace
 
-void tst_ShippedMaps::ny16Mackie()
+class tst_ShippedMaps : public QObject
 {
-    Check(QStringLiteral("ny16_mackie.json"));
-}
+    Q_OBJECT
 
-void tst_ShippedMaps::ny16Hui_data()
-{
-    Rows(kNyHui);
-}
+private slots:
+    void mixerMapListsEveryFamilyAndProtocol();
+    void translatesEveryMessageBothWays_data();
+    void translatesEveryMessageBothWays();
+    void aFaderMoveAndTheDawsEchoSettleInOneRound_data();
+    void aFaderMoveAndTheDawsEchoSettleInOneRound();
+};
 
-void tst_ShippedMaps::ny16Hui()
+// Every row of every map on both channels; rows are named "<map file>, ch <n>, <message>".
+void tst_ShippedMaps::translatesEveryMessageBothWays_data()
 {
-    Check(QStringLiteral("ny16_hui.json"));
-}
-
-void tst_ShippedMaps::krt8Mackie_data()
-{
-    Rows(kKrtMackie);
-}
-
-void tst_ShippedMaps::krt8Mackie()
-{
-    Check(QStringLiteral("krt8_mackie.json"));
-}
-
-void tst_ShippedMaps::krt8Hui_data()
-{
-    Rows(kKrtHui);
-}
-
-void tst_ShippedMaps::krt8Hui()
-{
-    Check(QStringLiteral("krt8_hui.json"));
-}
-
-void tst_ShippedMaps::oskel8Mackie_data()
-{
-    Rows(kOskelMackie);
-}
-
-void tst_ShippedMaps::oskel8Mackie()
-{
-    Check(QStringLiteral("oskel8_mackie.json"));
-}
-
-void tst_ShippedMaps::oskel8Hui_data()
-{
-    Rows(kOskelHui);
-}
-
-void tst_ShippedMaps::oskel8Hui()
-{
-    Check(QStringLiteral("oskel8_hui.json"));
-}
-
-template <size_t N>
-void tst_ShippedMaps::Rows(const sRow (&Table)[N])
-{
+    QTest::addColumn<QString>("file");
     QTest::addColumn<int>("channel");
     QTest::addColumn<QString>("from");
     QTest::addColumn<QByteArray>("in");
     QTest::addColumn<QString>("to");
     QTest::addColumn<QByteArray>("out");
-    for (const int channel : kChannels)
-        for (const sRow& row : Table)
-        {
-            QTest::addRow("ch %d, %s", channel + 1, row.Name)
-                << channel << row.From << Bytes(row.In, channel) << QString::fromLatin1(row.To ? row.To : "")
-                << Bytes(row.Out, channel);
-            // The console on another channel is not heard.
-            if (QLatin1String(row.From) == QLatin1String(kConsole) && QByteArray(row.In).contains('n'))
-                QTest::addRow("ch %d, %s, sent on another channel", channel + 1, row.Name)
-                    << channel << row.From << Bytes(row.In, channel ^ 1) << QString() << QByteArray();
-        }
+    for (const sMap& map : kMaps)
+        for (const int channel : kChannels)
+            for (const sRow* row = map.Rows; row != map.Rows + map.Count; ++row)
+            {
+                QTest::addRow("%s, ch %d, %s", map.File, channel + 1, row->Name)
+                    << map.File << channel << row->From << Bytes(row->In, channel) << QString::fromLatin1(row->To ? row->To : "")
+                    << Bytes(row->Out, channel);
+                // The console on another channel is not heard.
+                if (QLatin1String(row->From) == QLatin1String(kConsole) && QByteArray(row->In).contains('n'))
+                    QTest::addRow("%s, ch %d, %s, sent on another channel", map.File, channel + 1, row->Name)
+                        << map.File << channel << row->From << Bytes(row->In, channel ^ 1) << QString() << QByteArray();
+            }
 }
 
-void tst_ShippedMaps::Check(const QString& File)
+void tst_ShippedMaps::translatesEveryMessageBothWays()
 {
+    QFETCH(QString, file);
     QFETCH(int, channel);
     QFETCH(QString, from);
     QFETCH(QByteArray, in);
@@ -334,7 +272,7 @@ void tst_ShippedMaps::Check(const QString& File)
     QFETCH(QByteArray, out);
 
     cLogCapture log;
-    sLoadedMap map(File, channel);
+    sLoadedMap map(file, channel);
     QVERIFY2(log.Lines().isEmpty(), qPrintable(log.Lines().join(QString())));
     QVERIFY(map.Port(from));
     map.Port(from)->Deliver(in);

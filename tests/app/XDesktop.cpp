@@ -59,6 +59,23 @@ QString WindowClass(Display* X, Window Id)
     return result;
 }
 
+// The children of Id, bottom to top.
+QList<Window> Children(Display* X, Window Id)
+{
+    QList<Window> list;
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(X, Id, &root, &parent, &children, &count) && children)
+    {
+        for (unsigned int i = 0; i < count; ++i)
+            list.append(children[i]);
+        XFree(children);
+    }
+    return list;
+}
+
 void Walk(Display* X, Window Root, Window Id, bool TopLevel, int Stacking, QList<cXDesktop::sWindow>& Out)
 {
     XWindowAttributes attributes{};
@@ -78,18 +95,8 @@ void Walk(Display* X, Window Root, Window Id, bool TopLevel, int Stacking, QList
     window.Popup = attributes.override_redirect;
     window.Stacking = Stacking;
     Out.append(window);
-
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(X, Id, &root, &parent, &children, &count))
-    {
-        for (unsigned int i = 0; i < count; ++i)
-            Walk(X, Root, children[i], false, -1, Out);
-        if (children)
-            XFree(children);
-    }
+    for (Window child : Children(X, Id))
+        Walk(X, Root, child, false, -1, Out);
 }
 } // namespace
 
@@ -107,6 +114,21 @@ QStringList cXDesktop::MissingTools()
 cXDesktop::~cXDesktop()
 {
     Stop();
+}
+
+QProcessEnvironment cXDesktop::DisplayEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), mDisplayName);
+    return environment;
+}
+
+bool cXDesktop::Xdotool(const QStringList& Arguments)
+{
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(DisplayEnvironment());
+    xdotool.start(QStringLiteral("xdotool"), Arguments);
+    return xdotool.waitForFinished(kStartMs) && xdotool.exitCode() == 0;
 }
 
 bool cXDesktop::StartProcess(QProcess& Process, const QString& Program, const QStringList& Arguments)
@@ -166,9 +188,7 @@ bool cXDesktop::Start(QString* Error)
 
 bool cXDesktop::StartTray(QString* Error)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), mDisplayName);
-    mTrayer.setProcessEnvironment(environment);
+    mTrayer.setProcessEnvironment(DisplayEnvironment());
     mTrayer.setProcessChannelMode(QProcess::MergedChannels);
     mTrayGeometry = QRect(kScreenWidth - kTrayWidth, 0, kTrayWidth, kTrayHeight);
     if (!StartProcess(mTrayer, QStringLiteral("trayer"),
@@ -221,18 +241,10 @@ QList<cXDesktop::sWindow> cXDesktop::Windows()
     if (!mDisplay)
         return windows;
     const Window root = DefaultRootWindow(mDisplay);
-    Window rootReturn = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
     XSync(mDisplay, False);
-    if (XQueryTree(mDisplay, root, &rootReturn, &parent, &children, &count))
-    {
-        for (unsigned int i = 0; i < count; ++i)
-            Walk(mDisplay, root, children[i], true, int(i), windows);
-        if (children)
-            XFree(children);
-    }
+    const QList<Window> topLevel = Children(mDisplay, root);
+    for (int i = 0; i < topLevel.size(); ++i)
+        Walk(mDisplay, root, topLevel[i], true, i, windows);
     return windows;
 }
 
@@ -281,25 +293,14 @@ cXDesktop::sWindow cXDesktop::Find(unsigned long Id)
 
 bool cXDesktop::Click(const QPoint& At, int Button, int Count)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), mDisplayName);
-    QProcess xdotool;
-    xdotool.setProcessEnvironment(environment);
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("mousemove"), QString::number(At.x()), QString::number(At.y()), QStringLiteral("click"),
-                   QStringLiteral("--repeat"), QString::number(Count), QStringLiteral("--delay"), QStringLiteral("80"),
-                   QString::number(Button)});
-    return xdotool.waitForFinished(kStartMs) && xdotool.exitCode() == 0;
+    return Xdotool({QStringLiteral("mousemove"), QString::number(At.x()), QString::number(At.y()), QStringLiteral("click"),
+                    QStringLiteral("--repeat"), QString::number(Count), QStringLiteral("--delay"), QStringLiteral("80"),
+                    QString::number(Button)});
 }
 
 bool cXDesktop::Key(const QString& Keys)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), mDisplayName);
-    QProcess xdotool;
-    xdotool.setProcessEnvironment(environment);
-    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), Keys});
-    return xdotool.waitForFinished(kStartMs) && xdotool.exitCode() == 0;
+    return Xdotool({QStringLiteral("key"), Keys});
 }
 
 void cXDesktop::Close(unsigned long Id)
@@ -319,9 +320,7 @@ bool cXDesktop::StartClient(const QString& Program, const QStringList& Arguments
 {
     auto* client = new QProcess;
     mClients.append(client);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), mDisplayName);
-    client->setProcessEnvironment(environment);
+    client->setProcessEnvironment(DisplayEnvironment());
     return StartProcess(*client, Program, Arguments);
 }
 

@@ -66,6 +66,9 @@ public:
 
 private:
     bool StartProcess(QProcess& Process, const QString& Program, const QStringList& Arguments);
+    // The system's environment with DISPLAY set to this desktop.
+    QProcessEnvironment DisplayEnvironment() const;
+    bool Xdotool(const QStringList& Arguments);
     static void EndProcess(QProcess& Process);
     QString Recognise(const QRect& Area, const QStringList& Options);
 

@@ -1,4 +1,5 @@
 #include "app/SettingsKeys.h"
+#include "tests/app/RequireComponent.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/network/SimulatorProcess.h"
 
@@ -26,12 +27,7 @@ private:
 void tst_MainWindowRoad::initTestCase()
 {
     QVERIFY(mPlace.Prepare());
-    if (!cSimulatorProcess::Available())
-    {
-        if (qgetenv("CI") == "true")
-            QFAIL("the console simulator is not built");
-        QSKIP("the console simulator is not built");
-    }
+    QUILLON_REQUIRE(cSimulatorProcess::Available(), QStringLiteral("the console simulator is not built"));
 }
 
 void tst_MainWindowRoad::consoleAndDawTalkThroughTheWindow_data()

@@ -38,9 +38,7 @@ int RunHelper(const QString& Role, const QString& Key)
         lock.acquire();
         Say("locked");
         for (;;)
-        {
             pause();
-        }
     }
     RunGuard guard(Key);
     const bool running = guard.TryToRun();
@@ -49,8 +47,7 @@ int RunHelper(const QString& Role, const QString& Key)
     {
         char buffer[16];
         while (std::fgets(buffer, sizeof buffer, stdin) != nullptr)
-        {
-        }
+            continue;
     }
     return 0;
 }
@@ -73,12 +70,9 @@ private:
         helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         helper->start();
         if (!helper->waitForStarted(kWaitMs))
-        {
             return nullptr;
-        }
         while (!helper->canReadLine() && helper->waitForReadyRead(kWaitMs))
-        {
-        }
+            continue;
         const QByteArray line = helper->readLine().trimmed();
         if (line != Expected)
         {
@@ -119,24 +113,16 @@ private slots:
     void cleanup()
     {
         for (QProcess* helper : mHelpers)
-        {
             if (helper->state() != QProcess::NotRunning)
-            {
                 Kill(helper);
-            }
-        }
         qDeleteAll(mHelpers);
         mHelpers.clear();
         // Leave no segment, semaphore or key file of this test behind: a killed helper cannot
         // remove what it made, and a semaphore opened in Create mode is removed with its object.
-        {
-            RunGuard last(mKey);
-        }
+        RunGuard{mKey};
         // QSharedMemory keeps a semaphore of its own under the segment's key.
         for (const char* suffix : {"_memLockKey", "_sharedmemKey"})
-        {
             QSystemSemaphore(RunGuard::GenerateKeyHash(mKey, QLatin1String(suffix)), 1, QSystemSemaphore::Create);
-        }
     }
 
     void keyHashIsSha1OfKeyAndSuffix_data()
@@ -199,9 +185,7 @@ private slots:
         QProcess* first = StartHelper(role, says.constData());
         QVERIFY(first);
         if (kill)
-        {
             Kill(first);
-        }
         else
         {
             first->closeWriteChannel();

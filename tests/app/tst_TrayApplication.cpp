@@ -5,6 +5,7 @@
 // tray, the menu, the window and the boxes are kept in the build folder (gui-screenshots).
 
 #include "tests/app/AppSandbox.h"
+#include "tests/app/RequireComponent.h"
 #include "tests/app/XDesktop.h"
 #include "tests/network/SimulatorProcess.h"
 
@@ -77,12 +78,12 @@ private:
         return process;
     }
 
-    static bool Ended(QProcess* Process, int* Code)
+    // The exit code once the process has ended; -1 for a crash, -2 when it did not end in time.
+    static int ExitCode(QProcess* Process)
     {
         if (Process->state() != QProcess::NotRunning && !Process->waitForFinished(kExitMs))
-            return false;
-        *Code = Process->exitStatus() == QProcess::NormalExit ? Process->exitCode() : -1;
-        return true;
+            return -2;
+        return Process->exitStatus() == QProcess::NormalExit ? Process->exitCode() : -1;
     }
 
     static void Kill(QProcess* Process)
@@ -95,9 +96,15 @@ private:
 
     cXDesktop::sWindow WaitForTrayIcon() { return mDesktop->WaitForWindow(IsTrayIcon); }
 
-    // Starts an instance and waits until its icon sits in the tray.
+    // Starts the tray and an instance, and waits until the instance's icon sits in the tray.
     QProcess* StartInTray(cXDesktop::sWindow* Icon, const QString& Program = ProgramPath())
     {
+        QString error;
+        if (!mDesktop->StartTray(&error))
+        {
+            qWarning("no tray: %s", qPrintable(error));
+            return nullptr;
+        }
         QProcess* process = StartInstance(Program);
         if (!process)
             return nullptr;
@@ -126,6 +133,27 @@ private:
         return mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
             return W.TopLevel && W.Viewable && W.Popup && W.Class == QLatin1String("Quillon");
         });
+    }
+
+    // "Quit" from the tray menu; the program's exit code as ExitCode gives it (-3: no menu).
+    int QuitFromMenu(const cXDesktop::sWindow& Icon, QProcess* Program)
+    {
+        if (!OpenMenu(Icon).Id || !mDesktop->Key(QStringLiteral("q")))
+            return -3;
+        return ExitCode(Program);
+    }
+
+    // Double-clicks the icon and returns the window once it shows.
+    cXDesktop::sWindow ShowWindow(const cXDesktop::sWindow& Icon)
+    {
+        mDesktop->Click(Icon.Geometry.center(), 1, 2);
+        return mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) { return IsMainWindow(W) && W.Viewable; });
+    }
+
+    // The first viewable top-level window called Name, once there is one.
+    cXDesktop::sWindow WaitForTopLevel(const QString& Name)
+    {
+        return mDesktop->WaitForWindow([&](const cXDesktop::sWindow& W) { return W.TopLevel && W.Viewable && W.Name == Name; });
     }
 
     bool MainWindowViewable()
@@ -161,20 +189,10 @@ private slots:
         QStringList missing = cXDesktop::MissingTools() + cAppSandbox::MissingTools();
         if (!QFileInfo(ProgramPath()).isExecutable())
             missing.append(ProgramPath());
-        if (!missing.isEmpty())
-        {
-            const QString message = QStringLiteral("missing: %1").arg(missing.join(QStringLiteral(", ")));
-            if (qgetenv("CI") == "true")
-                QFAIL(qPrintable(message));
-            QSKIP(qPrintable(message));
-        }
+        QUILLON_REQUIRE(missing.isEmpty(), QStringLiteral("missing: %1").arg(missing.join(QStringLiteral(", "))));
         QString error;
-        if (!mSandbox.Create(&error))
-        {
-            if (qgetenv("CI") == "true")
-                QFAIL(qPrintable(error));
-            QSKIP(qPrintable(error));
-        }
+        const bool created = mSandbox.Create(&error);
+        QUILLON_REQUIRE(created, error);
         QDir().mkpath(ScreenshotFolder());
     }
 
@@ -205,8 +223,6 @@ private slots:
 
     void startsWithOnlyTheTrayIcon()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
         QVERIFY(mDesktop->TrayGeometry().contains(icon.Geometry.center()));
@@ -230,8 +246,6 @@ private slots:
 
     void doubleClickShowsAndRaisesSingleClickDoesNot()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
 
@@ -240,18 +254,13 @@ private slots:
         QTest::qWait(1500);
         QVERIFY(!MainWindowViewable());
 
-        mDesktop->Click(icon.Geometry.center(), 1, 2);
-        const cXDesktop::sWindow window = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return IsMainWindow(W) && W.Viewable;
-        });
+        const cXDesktop::sWindow window = ShowWindow(icon);
         QVERIFY(window.Id);
         Screenshot(QStringLiteral("window"), window.Geometry);
 
         // Another program's window covers it; a double click brings it back to the front.
         QVERIFY(mDesktop->StartClient(QStringLiteral("xlogo"), {QStringLiteral("-geometry"), QStringLiteral("700x500+0+0")}));
-        const cXDesktop::sWindow other = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return W.TopLevel && W.Viewable && W.Name == QLatin1String("xlogo");
-        });
+        const cXDesktop::sWindow other = WaitForTopLevel(QStringLiteral("xlogo"));
         QVERIFY(other.Id);
         QVERIFY(mDesktop->Find(other.Id).Stacking > mDesktop->Find(window.Id).Stacking);
         mDesktop->Click(icon.Geometry.center(), 1, 2);
@@ -261,8 +270,6 @@ private slots:
 
     void menuListsItsEntriesInOrder()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
         const cXDesktop::sWindow menu = OpenMenu(icon);
@@ -280,15 +287,11 @@ private slots:
 
     void aboutBoxShowsTheCurrentYear()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
         QVERIFY(OpenMenu(icon).Id);
         QVERIFY(mDesktop->Key(QStringLiteral("a")));
-        const cXDesktop::sWindow box = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return W.TopLevel && W.Viewable && W.Name == QLatin1String("About Quillon");
-        });
+        const cXDesktop::sWindow box = WaitForTopLevel(QStringLiteral("About Quillon"));
         QVERIFY(box.Id);
         const QString text = ReadWhenPainted(box, QStringLiteral("Quillon 1.40"));
         Screenshot(QStringLiteral("about"), box.Geometry);
@@ -304,8 +307,6 @@ private slots:
 
     void helpOpensTheManualBesideTheProgram()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
         QVERIFY(OpenMenu(icon).Id);
@@ -324,15 +325,10 @@ private slots:
 
     void closingTheWindowKeepsTheProgramAndQuitEndsIt()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QProcess* program = StartInTray(&icon);
         QVERIFY(program);
-        mDesktop->Click(icon.Geometry.center(), 1, 2);
-        const cXDesktop::sWindow window = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return IsMainWindow(W) && W.Viewable;
-        });
+        const cXDesktop::sWindow window = ShowWindow(icon);
         QVERIFY(window.Id);
 
         mDesktop->Close(window.Id);
@@ -340,26 +336,18 @@ private slots:
         QCOMPARE(program->state(), QProcess::Running);
         QVERIFY(WaitForTrayIcon().Id);
 
-        QVERIFY(OpenMenu(icon).Id);
-        QVERIFY(mDesktop->Key(QStringLiteral("q")));
-        int code = -2;
-        QVERIFY(Ended(program, &code));
-        QCOMPARE(code, 0);
+        QCOMPARE(QuitFromMenu(icon, program), 0);
         QCOMPARE(mSandbox.SharedMemorySegments(), QStringList());
     }
 
     void secondStartEndsAtOnceWhileTheFirstRuns()
     {
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QProcess* first = StartInTray(&icon);
         QVERIFY(first);
         QProcess* second = StartInstance();
         QVERIFY(second);
-        int code = -2;
-        QVERIFY(Ended(second, &code));
-        QCOMPARE(code, 0);
+        QCOMPARE(ExitCode(second), 0);
         QCOMPARE(first->state(), QProcess::Running);
         int icons = 0;
         for (const cXDesktop::sWindow& window : mDesktop->Windows())
@@ -377,23 +365,13 @@ private slots:
     void startsAgainAfterTheFirstEnded()
     {
         QFETCH(bool, kill);
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QProcess* first = StartInTray(&icon);
         QVERIFY(first);
         if (kill)
-        {
             Kill(first);
-        }
         else
-        {
-            QVERIFY(OpenMenu(icon).Id);
-            QVERIFY(mDesktop->Key(QStringLiteral("q")));
-            int code = -2;
-            QVERIFY(Ended(first, &code));
-            QCOMPARE(code, 0);
-        }
+            QCOMPARE(QuitFromMenu(icon, first), 0);
         QVERIFY(mDesktop->WaitUntil([&] { return !mDesktop->Find(icon.Id).Id; }));
         QProcess* next = StartInstance();
         QVERIFY(next);
@@ -405,23 +383,17 @@ private slots:
     {
         QProcess* program = StartInstance();
         QVERIFY(program);
-        const cXDesktop::sWindow box = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return W.TopLevel && W.Viewable && W.Name == QLatin1String("Systray");
-        });
+        const cXDesktop::sWindow box = WaitForTopLevel(QStringLiteral("Systray"));
         QVERIFY(box.Id);
         const QString text = ReadWhenPainted(box, QStringLiteral("Could not detect any system tray on this system"));
         Screenshot(QStringLiteral("no-tray"), box.Geometry);
         QVERIFY2(text.contains(QStringLiteral("Could not detect any system tray on this system")), qPrintable(text));
 
         QVERIFY(mDesktop->Key(QStringLiteral("Return")));
-        int code = -2;
-        QVERIFY(Ended(program, &code));
-        QCOMPARE(code, 1);
+        QCOMPARE(ExitCode(program), 1);
         QCOMPARE(mSandbox.SharedMemorySegments(), QStringList());
 
         // With a tray now, the next start runs.
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QVERIFY(StartInTray(&icon));
     }
@@ -431,12 +403,7 @@ private slots:
     // once the window is gone.
     void quitWhileConnectedEndsCleanly()
     {
-        if (!cSimulatorProcess::Available())
-        {
-            if (qgetenv("CI") == "true")
-                QFAIL("the console simulator is not built");
-            QSKIP("the console simulator is not built");
-        }
+        QUILLON_REQUIRE(cSimulatorProcess::Available(), QStringLiteral("the console simulator is not built"));
         cSimulatorProcess console;
         QVERIFY2(console.Start({QStringLiteral("--name"), QStringLiteral("Test Desk")},
                                mSandbox.NetworkExec()),
@@ -457,15 +424,10 @@ private slots:
         QVERIFY(mSandbox.WriteSettings("[General]\nMixerType=TestDesk\nDAWType=TestDAW\n\n[TestDesk]\nMode=TCP\n"
                                        "Connection\\DefaultUnitName=Custom\nConnection\\DefaultUnitIP=127.0.0.1\n"));
 
-        QString error;
-        QVERIFY2(mDesktop->StartTray(&error), qPrintable(error));
         cXDesktop::sWindow icon;
         QProcess* instance = StartInTray(&icon, program);
         QVERIFY(instance);
-        mDesktop->Click(icon.Geometry.center(), 1, 2);
-        const cXDesktop::sWindow window = mDesktop->WaitForWindow([](const cXDesktop::sWindow& W) {
-            return IsMainWindow(W) && W.Viewable;
-        });
+        const cXDesktop::sWindow window = ShowWindow(icon);
         QVERIFY(window.Id);
         ReadWhenPainted(window, QStringLiteral("Connect"));
         const QRect connect = mDesktop->FindWord(window.Geometry, QStringLiteral("Connect"));
@@ -479,11 +441,7 @@ private slots:
         Screenshot(QStringLiteral("window-connected"), mDesktop->Find(window.Id).Geometry);
 
         instance->readAll(); // only what comes after "Quit" is looked at below
-        QVERIFY(OpenMenu(icon).Id);
-        QVERIFY(mDesktop->Key(QStringLiteral("q")));
-        int code = -2;
-        QVERIFY(Ended(instance, &code));
-        QCOMPARE(code, 0);
+        QCOMPARE(QuitFromMenu(icon, instance), 0);
         const QString afterQuit = QString::fromLocal8Bit(instance->readAll());
         QVERIFY2(!afterQuit.contains(QStringLiteral("ERROR")) && !afterQuit.contains(QStringLiteral("QObject")) &&
                      !afterQuit.contains(QStringLiteral("QWidget")),

@@ -24,6 +24,14 @@ QString Rule(const QString& From, const QString& To)
 {
     return QString::fromLatin1(kRule).replace(From, To);
 }
+
+// Writes Text to the file Name in Dir and returns its path (empty when it could not be written).
+QString Write(const QTemporaryDir& Dir, const QString& Name, const QString& Text)
+{
+    QFile file(Dir.filePath(Name));
+    const QByteArray bytes = Text.toUtf8();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+}
 } // namespace
 
 class tst_MapChecker : public QObject
@@ -90,11 +98,8 @@ void tst_MapChecker::findings()
     text.remove(marker, marker >= 0 ? 1 : 0);
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("map.json"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text.toUtf8());
-    file.close();
+    const QString path = Write(dir, QStringLiteral("map.json"), text);
+    QVERIFY(!path.isEmpty());
 
     cMapChecker checker;
     checker.Check(path);
@@ -116,11 +121,8 @@ void tst_MapChecker::findings()
 void tst_MapChecker::translateShowsWhatEachPortReceives()
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("map.json"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QString::fromLatin1(kTemplate).arg(QString(), QString(), QString(), kRule, QString()).toUtf8());
-    file.close();
+    const QString path = Write(dir, QStringLiteral("map.json"), QString::fromLatin1(kTemplate).arg(QString(), QString(), QString(), kRule, QString()));
+    QVERIFY(!path.isEmpty());
 
     cMapChecker checker;
     checker.Check(path);
@@ -154,15 +156,12 @@ void tst_MapChecker::mixerMapFindings()
     const int marker = text.indexOf(QLatin1Char('^'));
     text.remove(QLatin1Char('^'));
     QTemporaryDir dir;
-    QFile map(dir.filePath(QStringLiteral("map.json")));
-    QVERIFY(map.open(QIODevice::WriteOnly));
-    QFile index(dir.filePath(QStringLiteral("mixer_map.json")));
-    QVERIFY(index.open(QIODevice::WriteOnly));
-    index.write(text.toUtf8());
-    index.close();
+    QVERIFY(!Write(dir, QStringLiteral("map.json"), QString()).isEmpty());
+    const QString index = Write(dir, QStringLiteral("mixer_map.json"), text);
+    QVERIFY(!index.isEmpty());
 
     cMapChecker checker;
-    checker.Check(index.fileName());
+    checker.Check(index);
     const QStringList lines = checker.FindingLines();
     if (finding.isEmpty())
     {
@@ -170,7 +169,7 @@ void tst_MapChecker::mixerMapFindings()
         return;
     }
     // A misspelled key is reported as well; the finding looked for is the one at the marker.
-    const QString expected = QStringLiteral("%1:1:%2: %3").arg(index.fileName()).arg(marker + 1).arg(finding);
+    const QString expected = QStringLiteral("%1:1:%2: %3").arg(index).arg(marker + 1).arg(finding);
     QVERIFY2(!lines.filter(expected).isEmpty(), qPrintable(lines.join(QLatin1Char('\n')) + QStringLiteral("\nexpected: ") + expected));
 }
 

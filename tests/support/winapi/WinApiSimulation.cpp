@@ -217,34 +217,88 @@ void WaitIdle(std::unique_lock<std::mutex>& Lock, sOpenInput* Input)
     State().Idle.wait(Lock, [Input] { return Input->InFlight == 0; });
 }
 
-MMRESULT InputCall(const char* Function, HMIDIIN Handle, sOpenInput** Input)
+std::map<HMIDIIN, std::unique_ptr<sOpenInput>>& OpenPorts(HMIDIIN)
+{
+    return State().OpenInputs;
+}
+
+std::map<HMIDIOUT, std::unique_ptr<sOpenOutput>>& OpenPorts(HMIDIOUT)
+{
+    return State().OpenOutputs;
+}
+
+// Records a call on an open port, as "<function> <path><Extra>", and finds the port.
+template <typename tHandle, typename tPort> MMRESULT PortCall(const char* Function, tHandle Handle, tPort** Port, const QString& Extra = QString())
 {
     sState& s = State();
-    auto found = s.OpenInputs.find(Handle);
-    const QString target = found == s.OpenInputs.end() ? QStringLiteral("?") : found->second->Path;
-    s.Calls << QString::fromLatin1(Function) + ' ' + target;
+    auto& open = OpenPorts(Handle);
+    auto found = open.find(Handle);
+    s.Calls << QString::fromLatin1(Function) + ' ' + (found == open.end() ? QStringLiteral("?") : found->second->Path) + Extra;
     MMRESULT result = MMSYSERR_NOERROR;
     if (TakeFailure(s, Function, result))
         return result;
-    if (found == s.OpenInputs.end())
+    if (found == open.end())
         return MMSYSERR_INVALHANDLE;
-    *Input = found->second.get();
+    *Port = found->second.get();
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT OutputCall(const char* Function, HMIDIOUT Handle, sOpenOutput** Output, const QString& Extra = QString())
+// What midiInOpen and midiOutOpen share: the record of the call, the device checks and the new port.
+template <typename tHandle, typename tPort>
+MMRESULT OpenDevice(const char* Function, std::vector<sDevice>& Devices, UINT DeviceId, tHandle* Handle, bool ArgumentsValid, tPort** Port)
 {
     sState& s = State();
-    auto found = s.OpenOutputs.find(Handle);
-    const QString target = found == s.OpenOutputs.end() ? QStringLiteral("?") : found->second->Path;
-    s.Calls << (QString::fromLatin1(Function) + ' ' + target + Extra);
+    const bool known = DeviceId < Devices.size();
+    s.Calls << QString::fromLatin1(Function) + ' ' + (known ? Devices[DeviceId].Info.Path : QStringLiteral("#%1").arg(DeviceId));
     MMRESULT result = MMSYSERR_NOERROR;
     if (TakeFailure(s, Function, result))
         return result;
-    if (found == s.OpenOutputs.end())
-        return MMSYSERR_INVALHANDLE;
-    *Output = found->second.get();
+    if (!known)
+        return MMSYSERR_BADDEVICEID;
+    if (Handle == nullptr || !ArgumentsValid)
+        return MMSYSERR_INVALPARAM;
+    const sDevice& device = Devices[DeviceId];
+    if (device.Info.OpenResult != MMSYSERR_NOERROR)
+        return device.Info.OpenResult;
+    auto& open = OpenPorts(tHandle());
+    for (const auto& entry : open)
+    {
+        if (entry.second->DeviceId == device.Id)
+            return MMSYSERR_ALLOCATED;
+    }
+    auto port = std::make_unique<tPort>();
+    port->DeviceId = device.Id;
+    port->Path = device.Info.Path;
+    *Port = port.get();
+    *Handle = NewHandle<tHandle>(s);
+    open[*Handle] = std::move(port);
     return MMSYSERR_NOERROR;
+}
+
+template <typename tHandle> MMRESULT PrepareHeader(const char* Function, tHandle Handle, LPMIDIHDR Header, UINT Size)
+{
+    std::lock_guard<std::mutex> lock(State().Lock);
+    decltype(OpenPorts(Handle).begin()->second.get()) port = nullptr;
+    const MMRESULT result = PortCall(Function, Handle, &port);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    if (Header == nullptr || Size != sizeof(MIDIHDR) || Header->lpData == nullptr || Header->dwBufferLength == 0)
+        return MMSYSERR_INVALPARAM;
+    Header->dwFlags |= MHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+void Unplug(std::vector<sDevice>& Devices, const QString& Path)
+{
+    std::lock_guard<std::mutex> lock(State().Lock);
+    for (auto it = Devices.begin(); it != Devices.end(); ++it)
+    {
+        if (it->Info.Path == Path)
+        {
+            Devices.erase(it);
+            return;
+        }
+    }
 }
 
 // The simulated driver library's three calls.
@@ -450,40 +504,23 @@ MMRESULT WINAPI midiInMessage(HMIDIIN Handle, UINT Message, DWORD_PTR Param1, DW
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN Handle, UINT DeviceId, DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags)
 {
-    sState& s = State();
-    std::lock_guard<std::mutex> lock(s.Lock);
-    const bool known = DeviceId < s.Inputs.size();
-    s.Calls << QStringLiteral("midiInOpen ") + (known ? s.Inputs[DeviceId].Info.Path : QStringLiteral("#%1").arg(DeviceId));
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (TakeFailure(s, "midiInOpen", result))
-        return result;
-    if (!known)
-        return MMSYSERR_BADDEVICEID;
-    if (Handle == nullptr || Flags != static_cast<DWORD>(CALLBACK_FUNCTION) || Callback == 0)
-        return MMSYSERR_INVALPARAM;
-    const sDevice& device = s.Inputs[DeviceId];
-    if (device.Info.OpenResult != MMSYSERR_NOERROR)
-        return device.Info.OpenResult;
-    for (const auto& entry : s.OpenInputs)
+    std::lock_guard<std::mutex> lock(State().Lock);
+    sOpenInput* input = nullptr;
+    const bool valid = Flags == static_cast<DWORD>(CALLBACK_FUNCTION) && Callback != 0;
+    const MMRESULT result = OpenDevice("midiInOpen", State().Inputs, DeviceId, Handle, valid, &input);
+    if (result == MMSYSERR_NOERROR)
     {
-        if (entry.second->DeviceId == device.Id)
-            return MMSYSERR_ALLOCATED;
+        input->Callback = reinterpret_cast<tInputCallback>(Callback);
+        input->Instance = Instance;
     }
-    auto input = std::make_unique<sOpenInput>();
-    input->DeviceId = device.Id;
-    input->Path = device.Info.Path;
-    input->Callback = reinterpret_cast<tInputCallback>(Callback);
-    input->Instance = Instance;
-    *Handle = NewHandle<HMIDIIN>(s);
-    s.OpenInputs[*Handle] = std::move(input);
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 MMRESULT WINAPI midiInStart(HMIDIIN Handle)
 {
     std::lock_guard<std::mutex> lock(State().Lock);
     sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInStart", Handle, &input);
+    const MMRESULT result = PortCall("midiInStart", Handle, &input);
     if (result == MMSYSERR_NOERROR)
         input->Started = true;
     return result;
@@ -493,7 +530,7 @@ MMRESULT WINAPI midiInStop(HMIDIIN Handle)
 {
     std::unique_lock<std::mutex> lock(State().Lock);
     sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInStop", Handle, &input);
+    const MMRESULT result = PortCall("midiInStop", Handle, &input);
     if (result == MMSYSERR_NOERROR)
     {
         input->Started = false;
@@ -506,7 +543,7 @@ MMRESULT WINAPI midiInReset(HMIDIIN Handle)
 {
     std::unique_lock<std::mutex> lock(State().Lock);
     sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInReset", Handle, &input);
+    const MMRESULT result = PortCall("midiInReset", Handle, &input);
     if (result != MMSYSERR_NOERROR)
         return result;
     input->Started = false;
@@ -533,7 +570,7 @@ MMRESULT WINAPI midiInClose(HMIDIIN Handle)
 {
     std::unique_lock<std::mutex> lock(State().Lock);
     sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInClose", Handle, &input);
+    const MMRESULT result = PortCall("midiInClose", Handle, &input);
     if (result != MMSYSERR_NOERROR)
         return result;
     if (!input->Queued.empty())
@@ -546,22 +583,14 @@ MMRESULT WINAPI midiInClose(HMIDIIN Handle)
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN Handle, LPMIDIHDR Header, UINT Size)
 {
-    std::lock_guard<std::mutex> lock(State().Lock);
-    sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInPrepareHeader", Handle, &input);
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    if (Header == nullptr || Size != sizeof(MIDIHDR) || Header->lpData == nullptr || Header->dwBufferLength == 0)
-        return MMSYSERR_INVALPARAM;
-    Header->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader("midiInPrepareHeader", Handle, Header, Size);
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN Handle, LPMIDIHDR Header, UINT Size)
 {
     std::lock_guard<std::mutex> lock(State().Lock);
     sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInUnprepareHeader", Handle, &input);
+    const MMRESULT result = PortCall("midiInUnprepareHeader", Handle, &input);
     if (result != MMSYSERR_NOERROR)
         return result;
     if (Header == nullptr || Size != sizeof(MIDIHDR))
@@ -576,7 +605,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN Handle, LPMIDIHDR Header, UINT Size)
 {
     std::lock_guard<std::mutex> lock(State().Lock);
     sOpenInput* input = nullptr;
-    const MMRESULT result = InputCall("midiInAddBuffer", Handle, &input);
+    const MMRESULT result = PortCall("midiInAddBuffer", Handle, &input);
     if (result != MMSYSERR_NOERROR)
         return result;
     if (Header == nullptr || Size != sizeof(MIDIHDR))
@@ -613,54 +642,30 @@ MMRESULT WINAPI midiOutMessage(HMIDIOUT Handle, UINT Message, DWORD_PTR Param1, 
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT Handle, UINT DeviceId, DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags)
 {
-    sState& s = State();
-    std::lock_guard<std::mutex> lock(s.Lock);
-    const bool known = DeviceId < s.Outputs.size();
-    s.Calls << QStringLiteral("midiOutOpen ") + (known ? s.Outputs[DeviceId].Info.Path : QStringLiteral("#%1").arg(DeviceId));
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (TakeFailure(s, "midiOutOpen", result))
-        return result;
-    if (!known)
-        return MMSYSERR_BADDEVICEID;
-    if (Handle == nullptr || Flags != static_cast<DWORD>(CALLBACK_NULL) || Callback != 0 || Instance != 0)
-        return MMSYSERR_INVALPARAM;
-    const sDevice& device = s.Outputs[DeviceId];
-    if (device.Info.OpenResult != MMSYSERR_NOERROR)
-        return device.Info.OpenResult;
-    for (const auto& entry : s.OpenOutputs)
-    {
-        if (entry.second->DeviceId == device.Id)
-            return MMSYSERR_ALLOCATED;
-    }
-    auto output = std::make_unique<sOpenOutput>();
-    output->DeviceId = device.Id;
-    output->Path = device.Info.Path;
-    *Handle = NewHandle<HMIDIOUT>(s);
-    s.OpenOutputs[*Handle] = std::move(output);
-    return MMSYSERR_NOERROR;
+    std::lock_guard<std::mutex> lock(State().Lock);
+    sOpenOutput* output = nullptr;
+    const bool valid = Flags == static_cast<DWORD>(CALLBACK_NULL) && Callback == 0 && Instance == 0;
+    return OpenDevice("midiOutOpen", State().Outputs, DeviceId, Handle, valid, &output);
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT Handle)
 {
-    MMRESULT result = MMSYSERR_NOERROR;
-    {
-        std::lock_guard<std::mutex> lock(State().Lock);
-        sOpenOutput* output = nullptr;
-        result = OutputCall("midiOutClose", Handle, &output);
-        if (result != MMSYSERR_NOERROR)
-            return result;
-        if (!output->Pending.empty())
-            return MIDIERR_STILLPLAYING;
-        State().OpenOutputs.erase(Handle);
-    }
-    return result;
+    std::lock_guard<std::mutex> lock(State().Lock);
+    sOpenOutput* output = nullptr;
+    const MMRESULT result = PortCall("midiOutClose", Handle, &output);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    if (!output->Pending.empty())
+        return MIDIERR_STILLPLAYING;
+    State().OpenOutputs.erase(Handle);
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT Handle)
 {
     std::lock_guard<std::mutex> lock(State().Lock);
     sOpenOutput* output = nullptr;
-    const MMRESULT result = OutputCall("midiOutReset", Handle, &output);
+    const MMRESULT result = PortCall("midiOutReset", Handle, &output);
     if (result != MMSYSERR_NOERROR)
         return result;
     // Pending buffers come back done; what they held never reaches the device.
@@ -672,15 +677,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT Handle)
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT Handle, LPMIDIHDR Header, UINT Size)
 {
-    std::lock_guard<std::mutex> lock(State().Lock);
-    sOpenOutput* output = nullptr;
-    const MMRESULT result = OutputCall("midiOutPrepareHeader", Handle, &output);
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    if (Header == nullptr || Size != sizeof(MIDIHDR) || Header->lpData == nullptr || Header->dwBufferLength == 0)
-        return MMSYSERR_INVALPARAM;
-    Header->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader("midiOutPrepareHeader", Handle, Header, Size);
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT Handle, LPMIDIHDR Header, UINT Size)
@@ -695,7 +692,7 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT Handle, LPMIDIHDR Header, UINT S
         return MIDIERR_STILLPLAYING;
     }
     sOpenOutput* output = nullptr;
-    const MMRESULT result = OutputCall("midiOutUnprepareHeader", Handle, &output);
+    const MMRESULT result = PortCall("midiOutUnprepareHeader", Handle, &output);
     if (result != MMSYSERR_NOERROR)
         return result;
     if (Header == nullptr || Size != sizeof(MIDIHDR))
@@ -710,7 +707,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT Handle, LPMIDIHDR Header, UINT Size)
     std::lock_guard<std::mutex> lock(s.Lock);
     sOpenOutput* output = nullptr;
     const QString bytes = Header && Header->lpData ? ' ' + Hex(Header->lpData, static_cast<int>(Header->dwBufferLength)) : QString();
-    const MMRESULT result = OutputCall("midiOutLongMsg", Handle, &output, bytes);
+    const MMRESULT result = PortCall("midiOutLongMsg", Handle, &output, bytes);
     if (result != MMSYSERR_NOERROR)
         return result;
     if (Header == nullptr || Size != sizeof(MIDIHDR))
@@ -790,30 +787,24 @@ void cWinApiSimulation::PlugOutput(const sSimDevice& Device)
 
 void cWinApiSimulation::UnplugInput(const QString& Path)
 {
-    std::lock_guard<std::mutex> lock(State().Lock);
-    auto& devices = State().Inputs;
-    for (auto it = devices.begin(); it != devices.end(); ++it)
-    {
-        if (it->Info.Path == Path)
-        {
-            devices.erase(it);
-            return;
-        }
-    }
+    Unplug(State().Inputs, Path);
 }
 
 void cWinApiSimulation::UnplugOutput(const QString& Path)
 {
-    std::lock_guard<std::mutex> lock(State().Lock);
-    auto& devices = State().Outputs;
-    for (auto it = devices.begin(); it != devices.end(); ++it)
-    {
-        if (it->Info.Path == Path)
-        {
-            devices.erase(it);
-            return;
-        }
-    }
+    Unplug(State().Outputs, Path);
+}
+
+void cWinApiSimulation::PlugInputAndOutput(const sSimDevice& Device)
+{
+    PlugInput(Device);
+    PlugOutput(Device);
+}
+
+void cWinApiSimulation::UnplugInputAndOutput(const QString& Path)
+{
+    UnplugInput(Path);
+    UnplugOutput(Path);
 }
 
 QByteArray cWinApiSimulation::InterfaceBroadcast(const QString& Path, DWORD DeviceType)

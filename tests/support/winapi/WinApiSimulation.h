@@ -38,6 +38,9 @@ public:
     static void PlugOutput(const sSimDevice& Device);
     static void UnplugInput(const QString& Path);
     static void UnplugOutput(const QString& Path);
+    // A device with an input and an output under one name and path, as most are.
+    static void PlugInputAndOutput(const sSimDevice& Device);
+    static void UnplugInputAndOutput(const QString& Path);
 
     // A device-interface broadcast for Path (dbcc_name), with DeviceType in its header.
     static QByteArray InterfaceBroadcast(const QString& Path, DWORD DeviceType = DBT_DEVTYP_DEVICEINTERFACE);

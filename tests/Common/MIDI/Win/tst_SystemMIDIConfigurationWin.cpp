@@ -163,10 +163,7 @@ void tst_SystemMIDIConfigurationWin::offersOnlyDevicesTheUserCanPick()
     QFETCH(QStringList, pickable);
 
     for (int index = 0; index < devices.size(); ++index)
-    {
-        cWinApiSimulation::PlugInput(Device(devices[index], QStringLiteral("usb#in%1").arg(index)));
-        cWinApiSimulation::PlugOutput(Device(devices[index], QStringLiteral("usb#out%1").arg(index)));
-    }
+        cWinApiSimulation::PlugInputAndOutput(Device(devices[index], QStringLiteral("usb#%1").arg(index)));
     Create();
     cFakeMIDIPort link;
     for (const QString& name : registered)
@@ -191,10 +188,7 @@ void tst_SystemMIDIConfigurationWin::offersOnlyDevicesTheUserCanPick()
 void tst_SystemMIDIConfigurationWin::opensEveryDeviceOfANameAndReturnsTheLast()
 {
     for (const char* path : {"usb#x1", "usb#y", "usb#x2"})
-    {
-        cWinApiSimulation::PlugInput(Device(path == QByteArray("usb#y") ? "Y" : "X", path));
-        cWinApiSimulation::PlugOutput(Device(path == QByteArray("usb#y") ? "Y" : "X", path));
-    }
+        cWinApiSimulation::PlugInputAndOutput(Device(path == QByteArray("usb#y") ? "Y" : "X", path));
     Create();
     QCOMPARE(cWinApiSimulation::Calls(), QStringList());
 
@@ -240,10 +234,8 @@ void tst_SystemMIDIConfigurationWin::logsAnIndexOutOfRange_data()
 void tst_SystemMIDIConfigurationWin::logsAnIndexOutOfRange()
 {
     QFETCH(int, index);
-    cWinApiSimulation::PlugInput(Device("A", "usb#a"));
-    cWinApiSimulation::PlugInput(Device("B", "usb#b"));
-    cWinApiSimulation::PlugOutput(Device("A", "usb#a"));
-    cWinApiSimulation::PlugOutput(Device("B", "usb#b"));
+    cWinApiSimulation::PlugInputAndOutput(Device("A", "usb#a"));
+    cWinApiSimulation::PlugInputAndOutput(Device("B", "usb#b"));
     Create();
     cLogCapture log;
     QVERIFY(mRegistry->GetInputName(index).isNull());
@@ -258,10 +250,7 @@ void tst_SystemMIDIConfigurationWin::keepsDeviceIndicesWhenCapabilitiesFail()
     sSimDevice broken = Device("Broken", "usb#broken");
     broken.CapsResult = MMSYSERR_NODRIVER;
     for (const sSimDevice& device : {Device("A", "usb#a"), broken, Device("C", "usb#c")})
-    {
-        cWinApiSimulation::PlugInput(device);
-        cWinApiSimulation::PlugOutput(device);
-    }
+        cWinApiSimulation::PlugInputAndOutput(device);
     cLogCapture log;
     Create();
     QCOMPARE(log.Messages(), (QStringList{"Cannot get input device capabilities, error string: \"The driver is not installed\"",
@@ -274,16 +263,14 @@ void tst_SystemMIDIConfigurationWin::keepsDeviceIndicesWhenCapabilitiesFail()
     QCOMPARE(cWinApiSimulation::Calls().filter("Open"), (QStringList{"midiInOpen usb#c"}));
 
     // The unreadable device goes: WinMM moves C down to index 1, and so does its record.
-    cWinApiSimulation::UnplugInput("usb#broken");
-    cWinApiSimulation::UnplugOutput("usb#broken");
+    cWinApiSimulation::UnplugInputAndOutput("usb#broken");
     QVERIFY(cWinApiSimulation::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, QStringLiteral("usb#broken")));
     QCOMPARE(mAnnounced, QStringList());
     mRegistry->GetOutput("C");
     QCOMPARE(cWinApiSimulation::Calls().filter("Open"), (QStringList{"midiInOpen usb#c", "midiOutOpen usb#c"}));
 
     // A device arriving now takes index 2: it is added, and the known ones are not added again.
-    cWinApiSimulation::PlugInput(Device("D", "usb#d"));
-    cWinApiSimulation::PlugOutput(Device("D", "usb#d"));
+    cWinApiSimulation::PlugInputAndOutput(Device("D", "usb#d"));
     QVERIFY(cWinApiSimulation::SendDeviceChange(DBT_DEVICEARRIVAL, QStringLiteral("usb#d")));
     QCOMPARE(mAnnounced, (QStringList{"input added D", "output added D"}));
     QCOMPARE(mRegistry->GetInputNames(), (QStringList{"A", "C", "D"}));
@@ -345,10 +332,7 @@ void tst_SystemMIDIConfigurationWin::removesUnpluggedDevicesAfterAnnouncingThem(
     sSimDevice pathless = Device("No Path", QString());
     pathless.PathQueryFails = true;
     for (const sSimDevice& device : {pathless, Device("Desk", desk), Device("Synth", "usb#synth")})
-    {
-        cWinApiSimulation::PlugInput(device);
-        cWinApiSimulation::PlugOutput(device);
-    }
+        cWinApiSimulation::PlugInputAndOutput(device);
     Create();
     QPointer<cMIDIInput> input = mRegistry->GetInput("Desk");
     QVERIFY(mRegistry->GetOutput("Desk"));
@@ -359,8 +343,7 @@ void tst_SystemMIDIConfigurationWin::removesUnpluggedDevicesAfterAnnouncingThem(
         QCOMPARE(mRegistry->GetInputNames().contains(Name), false);
     });
 
-    cWinApiSimulation::UnplugInput(desk);
-    cWinApiSimulation::UnplugOutput(desk);
+    cWinApiSimulation::UnplugInputAndOutput(desk);
     QVERIFY(cWinApiSimulation::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, broadcastPath));
     if (removed)
     {
@@ -426,8 +409,7 @@ void tst_SystemMIDIConfigurationWin::passesOverMessagesItDoesNotHandle()
 
 void tst_SystemMIDIConfigurationWin::closesItsDevicesWhenDestroyed()
 {
-    cWinApiSimulation::PlugInput(Device("Desk", "usb#desk"));
-    cWinApiSimulation::PlugOutput(Device("Desk", "usb#desk"));
+    cWinApiSimulation::PlugInputAndOutput(Device("Desk", "usb#desk"));
     Create();
     mRegistry->GetInput("Desk");
     mRegistry->GetOutput("Desk");
