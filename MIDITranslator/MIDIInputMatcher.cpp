@@ -32,6 +32,7 @@ void cMIDIInputMatcher::Unbind()
     {
         disconnect(mInput.data(), &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIReadReady);
         disconnect(mInput.data(), &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIInputReadSignal);
+        disconnect(mInput.data(), &cMIDIInput::StreamRestarted, this, &cMIDIInputMatcher::StreamRestarted);
     }
     mInput = nullptr;
 }
@@ -46,6 +47,7 @@ void cMIDIInputMatcher::SetInput(cMIDIInput* Input)
     // output, before the relayed signal reports the chunk.
     connect(Input, &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIReadReady);
     connect(Input, &cMIDIInput::MIDIReadReady, this, &cMIDIInputMatcher::MIDIInputReadSignal);
+    connect(Input, &cMIDIInput::StreamRestarted, this, &cMIDIInputMatcher::StreamRestarted);
 }
 
 void cMIDIInputMatcher::Retire()
@@ -87,6 +89,22 @@ void cMIDIInputMatcher::MIDIReadReady()
             return;
         Feed(byte);
     }
+}
+
+void cMIDIInputMatcher::StreamRestarted()
+{
+    if (!mInput || mRetired)
+        return;
+    // Bytes of the old stream not taken yet are matched first, as the old stream's.
+    MIDIReadReady();
+    if (mRetired)
+        return;
+    // Then the message under way is dropped, as a status byte would drop it, and the stream
+    // starts over as at the start: no running status, no message under way.
+    mMatchManager->AbandonPartialMatches();
+    ReleaseHeldRealTime();
+    mMessageRemaining = 0;
+    mExpander = cRunningStatusExpander();
 }
 
 namespace

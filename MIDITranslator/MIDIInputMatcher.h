@@ -31,7 +31,8 @@ public:
     ~cMIDIInputMatcher() override;
 
     void AddTrigger(const sMIDIMatchTrigger& Trigger);
-    // Rebinds to Input (null: unbound). Patterns, partial matches and running status are kept.
+    // Rebinds to Input (null: unbound). Patterns, partial matches and running status are kept; they
+    // are dropped when the input says its stream restarts.
     void SetInput(cMIDIInput* Input);
 
     // Stops taking and matching bytes at once, also in the middle of a chunk, for an owner that has
@@ -52,6 +53,7 @@ private slots:
     void InputAdded(QString Name);
     void InputRemoved(QString Name);
     void MIDIReadReady();
+    void StreamRestarted();
 
 private:
     void Unbind();

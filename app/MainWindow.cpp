@@ -174,8 +174,9 @@ void cMainWindow::CreateMultiUnitFinder()
 {
     mMultiUnitFinder = new cMultiUnitFinder(this, mEnvironment.DiscoveryDestination, mEnvironment.DiscoveryPort,
                                             mEnvironment.DiscoveryPollMs);
-    connect(mMultiUnitFinder, SIGNAL(UnitFound(sUnit)), this, SLOT(FoundUnitsChanged()));
-    connect(mMultiUnitFinder, SIGNAL(UnitLost(sUnit)), this, SLOT(FoundUnitsChanged()));
+    // Once per batch of answers or polls, not once per unit: the list is rebuilt whole each time,
+    // and a burst of new names rebuilt it for each of them.
+    connect(mMultiUnitFinder, SIGNAL(UnitsChanged()), this, SLOT(FoundUnitsChanged()));
 }
 
 void cMainWindow::PopulateMIDIChannelComboBox()

@@ -19,6 +19,7 @@ void cMultiUnitFinder::AddFinder(const QString& FindString)
     auto* finder = new cUnitFinder(FindString, this, mDestination, mDestinationPort, mPollMs);
     connect(finder, &cUnitFinder::UnitFound, this, &cMultiUnitFinder::SingleUnitFound);
     connect(finder, &cUnitFinder::UnitLost, this, &cMultiUnitFinder::SingleUnitLost);
+    connect(finder, &cUnitFinder::UnitsChanged, this, &cMultiUnitFinder::UnitsChanged);
     mFinders.append(finder);
 }
 
@@ -26,8 +27,11 @@ void cMultiUnitFinder::RemoveAllFinders()
 {
     while (!mFinders.isEmpty())
         delete mFinders.takeLast();
+    if (mUnits.isEmpty())
+        return;
     while (!mUnits.isEmpty())
         emit UnitLost(mUnits.takeLast());
+    emit UnitsChanged();
 }
 
 void cMultiUnitFinder::SingleUnitFound(sUnit Unit)

@@ -32,6 +32,9 @@ public:
 signals:
     void UnitFound(sUnit Unit);
     void UnitLost(sUnit Unit);
+    // Once after each batch of found and lost reports (see cUnitFinder::UnitsChanged), and once
+    // after RemoveAllFinders has reported units lost: the moment to show the list again.
+    void UnitsChanged();
 
 public slots:
     virtual void SingleUnitFound(sUnit Unit);

@@ -177,7 +177,12 @@ void cTCPMIDIInptOutput::StateChanged(QAbstractSocket::SocketState State)
 {
     cDepthCounter depth(mInSocketSignal);
     if (State == QAbstractSocket::ConnectedState && mSocket)
+    {
         EnableKeepAlive(mSocket);
+        // Whatever the previous connection left unfinished must not be completed by this one's
+        // first bytes.
+        emit StreamRestarted();
+    }
     emit StateStringChanged(StateText(State));
 }
 

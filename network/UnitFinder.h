@@ -7,9 +7,10 @@
 
 #include <QByteArray>
 #include <QHostAddress>
-#include <QList>
+#include <QMultiHash>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 class QTimer;
 class QUdpSocket;
@@ -40,11 +41,19 @@ public:
 
     // Handles one answer as if it had just come from Sender: what UDPRead does with each datagram.
     // Public so that an answer can be handed in without a socket (the fuzz harness does).
-    void TakeAnswer(QByteArray Datagram, QHostAddress Sender);
+    void TakeAnswer(const QByteArray& Datagram, const QHostAddress& Sender);
+    // What each poll does after sending its query: counts one poll down for every unit and reports
+    // those that have run out. Public so that polls can be made without any traffic (the fuzz
+    // harness does).
+    void CountDown();
 
 signals:
     void UnitFound(sUnit Unit);
     void UnitLost(sUnit Unit);
+    // Once after the found and lost reports of one batch (one read of the socket, one poll, one
+    // answer handed in), when there was at least one: a list shown to the user is rebuilt once
+    // per batch rather than once per unit, which a flood of new names would make quadratic.
+    void UnitsChanged();
 
 public slots:
     void TimerFired();
@@ -57,16 +66,24 @@ private:
     struct sUnitRecord
     {
         sUnit Unit;
+        // The answer's text up to its first zero byte: the name as it came, for the index.
+        QByteArray NameBytes;
         int Countdown;
     };
 
-    void AddOrRefresh(const sUnit& Unit);
+    // Finds or adds the unit of one answer; true when it was new (UnitFound has been emitted).
+    bool AddOrRefresh(const QByteArray& Datagram, const QHostAddress& Sender);
+    void RebuildIndex();
 
     QUdpSocket* mSocket;
     QTimer* mTimer;
     QString mFindString;
     QByteArray mQuery;
-    QList<sUnitRecord> mUnits;
+    // In the order found, which is the order they are reported lost in.
+    QVector<sUnitRecord> mUnits;
+    // Position in mUnits by name: each answer of a flood is looked up without a scan of the list or
+    // a text built for it. Several units may share a name; their addresses tell them apart.
+    QMultiHash<QByteArray, int> mIndex;
     QHostAddress mDestination;
     quint16 mDestinationPort;
 };

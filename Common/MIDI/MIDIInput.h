@@ -19,4 +19,8 @@ public:
 signals:
     // New bytes wait to be taken with Read. Emissions may be coalesced by the reader.
     void MIDIReadReady();
+    // The bytes from here on do not continue the ones before (the TCP link has a new connection):
+    // a message left unfinished, and the running status, end here. Emitted before the first byte of
+    // the new stream is announced.
+    void StreamRestarted();
 };

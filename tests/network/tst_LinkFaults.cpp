@@ -138,17 +138,28 @@ bool tst_LinkFaults::StartConsole(const QStringList& Arguments, const QByteArray
 void tst_LinkFaults::consoleGoingAwayMidMessageThenReconnecting_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("script");
     // What the DAW gets from each connection: the whole first fader message, never the cut one.
-    QTest::newRow("reset after the second status byte") << QStringList{"--reset-after", "4"};
-    QTest::newRow("reset between the data bytes") << QStringList{"--reset-after", "5"};
-    QTest::newRow("orderly close after the second status byte") << QStringList{"--close-after", "4"};
-    QTest::newRow("orderly close between the data bytes") << QStringList{"--close-after", "5"};
+    const QByteArray twoFaders = "b0 07 10\nb0 07 20\n";
+    QTest::newRow("reset after the second status byte") << QStringList{"--reset-after", "4"} << twoFaders;
+    QTest::newRow("reset between the data bytes") << QStringList{"--reset-after", "5"} << twoFaders;
+    QTest::newRow("orderly close after the second status byte") << QStringList{"--close-after", "4"} << twoFaders;
+    QTest::newRow("orderly close between the data bytes") << QStringList{"--close-after", "5"} << twoFaders;
+    // Each connection starts with what would complete the message the last one left: a fresh
+    // connection has no message under way, so those bytes are stray and dropped.
+    QTest::newRow("reset between the data bytes, next starts with the last data byte")
+        << QStringList{"--reset-after", "6"} << QByteArray("20\nb0 07 10\nb0 07\n");
+    QTest::newRow("orderly close between the data bytes, next starts with the last data byte")
+        << QStringList{"--close-after", "6"} << QByteArray("20\nb0 07 10\nb0 07\n");
+    QTest::newRow("orderly close after a whole message, next starts under its running status")
+        << QStringList{"--close-after", "5"} << QByteArray("07 20\nb0 07 10\n");
 }
 
 void tst_LinkFaults::consoleGoingAwayMidMessageThenReconnecting()
 {
     QFETCH(QStringList, arguments);
-    QVERIFY2(StartConsole(arguments, "b0 07 10\nb0 07 20\n"), qPrintable(mSim->Errors()));
+    QFETCH(QByteArray, script);
+    QVERIFY2(StartConsole(arguments, script), qPrintable(mSim->Errors()));
     mProbe.Start();
     QList<QByteArray> expected;
     for (int connection = 1; connection <= 3; ++connection)
