@@ -1,6 +1,7 @@
 #include "network/MultiUnitFinder.h"
 #include "network/TCPMIDIInptOutput.h"
 #include "tests/network/SimulatorProcess.h"
+#include "tests/support/TestFile.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -32,12 +33,7 @@ public:
 
 QString WriteScript(QTemporaryDir& Dir, const QString& Text)
 {
-    const QString path = Dir.filePath(QStringLiteral("script.txt"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return QString();
-    file.write(Text.toLatin1());
-    return path;
+    return WriteTestFile(Dir.filePath(QStringLiteral("script.txt")), Text.toLatin1());
 }
 
 const QStringList kLoopbackPorts = {"--address", "127.0.0.1", "--port", "0", "--discovery-port", "0"};

@@ -7,6 +7,7 @@
 #include "network/UnitFinder.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/NetworkNamespaces.h"
+#include "tests/support/TestFile.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>
@@ -136,12 +137,8 @@ void tst_NamespaceLink::findsAndLinksToAConsoleByBroadcast()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString script = dir.filePath("script.txt");
-    {
-        QFile file(script);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("b0 07 64\nf0 41 10 42 f7\n");
-    }
+    const QString script = WriteTestFile(dir.filePath("script.txt"), "b0 07 64\nf0 41 10 42 f7\n");
+    QVERIFY(!script.isEmpty());
 
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--address", "0.0.0.0", "--find", "KRT Find", "--find", kFindText, "--name", kConsoleName,

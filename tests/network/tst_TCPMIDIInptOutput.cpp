@@ -103,22 +103,15 @@ void tst_TCPMIDIInptOutput::cleanup()
 QTcpSocket* tst_TCPMIDIInptOutput::Accept()
 {
     // Waiting runs the event loop, so the link goes on handling its own socket meanwhile.
-    QElapsedTimer waited;
-    waited.start();
-    while (!mServer->hasPendingConnections() && waited.elapsed() < 10000)
-        QTest::qWait(5);
-    return mServer->nextPendingConnection();
+    return QTest::qWaitFor([this] { return mServer->hasPendingConnections(); }, 10000) ? mServer->nextPendingConnection()
+                                                                                         : nullptr;
 }
 
 QTcpSocket* tst_TCPMIDIInptOutput::Connect(cTCPMIDIInptOutput& Link)
 {
     Link.ConnectToHost(QHostAddress::LocalHost);
     QTcpSocket* peer = Accept();
-    QElapsedTimer waited;
-    waited.start();
-    while (peer && !Link.IsConnected() && waited.elapsed() < 10000)
-        QTest::qWait(5);
-    return Link.IsConnected() ? peer : nullptr;
+    return peer && QTest::qWaitFor([&] { return Link.IsConnected(); }, 10000) ? peer : nullptr;
 }
 
 void tst_TCPMIDIInptOutput::signalsNotConnectedBeforeConnectingOnAReconnect()

@@ -43,6 +43,15 @@ void LetConnectionsSettle()
     QTest::qWait(300);
 }
 
+// Appends every message Port has received so far to Messages, each as one array.
+QList<QByteArray>& Drain(RtMidiIn& Port, QList<QByteArray>& Messages)
+{
+    std::vector<unsigned char> message;
+    for (Port.getMessage(&message); !message.empty(); Port.getMessage(&message))
+        Messages << QByteArray(reinterpret_cast<const char*>(message.data()), int(message.size()));
+    return Messages;
+}
+
 // Another MIDI program on the machine (a DAW): a client of its own whose ports connect to a port
 // listed under a name that ends in ":<Name>".
 class cPeer
@@ -71,18 +80,7 @@ public:
     }
 
     // Every message received so far, each as one array.
-    QList<QByteArray> Received()
-    {
-        std::vector<unsigned char> message;
-        for (;;)
-        {
-            mIn.getMessage(&message);
-            if (message.empty())
-                break;
-            mMessages << QByteArray(reinterpret_cast<const char*>(message.data()), int(message.size()));
-        }
-        return mMessages;
-    }
+    QList<QByteArray> Received() { return Drain(mIn, mMessages); }
 
 private:
     static int Find(RtMidi& Lister, const QString& Name)
@@ -365,14 +363,8 @@ void tst_SystemMIDIConfigurationRt::announcesPortsThatComeAndGo()
             QVERIFY(registry.GetOutput(name) != nullptr);
             LetConnectionsSettle();
             registry.GetOutput(name)->Write(Hex("b00740c510"));
-            std::vector<unsigned char> message;
             QList<QByteArray> received;
-            const auto drain = [&] {
-                for (deviceIn->getMessage(&message); !message.empty(); deviceIn->getMessage(&message))
-                    received << QByteArray(reinterpret_cast<const char*>(message.data()), int(message.size()));
-                return received.size();
-            };
-            QTRY_COMPARE_WITH_TIMEOUT(drain(), 2, kArrival);
+            QTRY_COMPARE_WITH_TIMEOUT(Drain(*deviceIn, received).size(), 2, kArrival);
             QCOMPARE(received, (QList<QByteArray>{Hex("b00740"), Hex("c510")}));
         }
         announced.clear();
