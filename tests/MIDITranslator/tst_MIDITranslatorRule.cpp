@@ -298,6 +298,8 @@ void tst_MIDITranslatorRule::rejectsRulesWithTheFirstFaultNamed_data()
     const QString in = R"("incoming": {"midi": "B0 07 v", "ports": ["Mixer In"]})";
 
     QTest::newRow("name is a number") << R"({"name": 3, )" + in + "," + out + "}" << R"(No "name" string for rule)";
+    QTest::newRow("incoming is a string") << R"({"name": "Fader", "incoming": "B0 07 v", )" + out + "}"
+                                          << R"(No "incoming" object for rule "Fader")";
     QTest::newRow("incoming missing, outgoing broken too") << R"({"name": "Fader", "outgoing": 1})"
                                                            << R"(No "incoming" object for rule "Fader")";
     QTest::newRow("incoming midi is an array")
