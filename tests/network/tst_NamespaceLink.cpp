@@ -7,6 +7,7 @@
 #include "network/UnitFinder.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/NetworkNamespaces.h"
+#include "tests/support/RealComponent.h"
 #include "tests/support/TestFile.h"
 
 #include <QCoreApplication>
@@ -17,18 +18,6 @@
 #include <QtTest>
 
 #include <cstdio>
-
-// In CI a missing component fails the test; elsewhere the test is skipped.
-#define QUILLON_REQUIRE(Ok, Why)                                                                                \
-    do                                                                                                         \
-    {                                                                                                          \
-        if (!(Ok))                                                                                             \
-        {                                                                                                      \
-            if (qgetenv("CI") == "true")                                                                       \
-                QFAIL(qPrintable(Why));                                                                        \
-            QSKIP(qPrintable(Why));                                                                            \
-        }                                                                                                      \
-    } while (false)
 
 namespace
 {
@@ -106,7 +95,6 @@ int RunLinkProbe(int TimeoutMs)
 class tst_NamespaceLink : public QObject
 {
     Q_OBJECT
-
 
 private slots:
     void initTestCase();

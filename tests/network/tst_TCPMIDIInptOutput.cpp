@@ -1,4 +1,5 @@
 #include "network/TCPMIDIInptOutput.h"
+#include "tests/network/LinkReader.h"
 #include "tests/support/LogCapture.h"
 
 #include <QPointer>
@@ -34,27 +35,6 @@ QByteArray Pattern(int Size)
         bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
 }
-
-// Collects what the link announces, taking it with Read on every MIDIReadReady as a listener
-// of the application would.
-class cLinkReader : public QObject
-{
-public:
-    explicit cLinkReader(cTCPMIDIInptOutput& Link) : mLink(Link)
-    {
-        connect(&Link, &cMIDIInput::MIDIReadReady, this, [this] {
-            QByteArray piece;
-            mLink.Read(piece);
-            Pieces.append(piece.size());
-            Received.append(piece);
-        });
-    }
-    QByteArray Received;
-    QList<int> Pieces;
-
-private:
-    cTCPMIDIInptOutput& mLink;
-};
 } // namespace
 
 class tst_TCPMIDIInptOutput : public QObject
