@@ -1,6 +1,7 @@
 #include "MIDITranslator/MIDIInputMatcher.h"
 #include "Common/MIDI/MIDIMatch/MIDIMatchTriggerListener.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
+#include "tests/support/MatchTriggerText.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -24,24 +25,6 @@ public:
 QByteArray Hex(const char* Text)
 {
     return QByteArray::fromHex(Text);
-}
-
-// "b0 07 ??" -> the nibble pattern, '?' a wildcard nibble.
-sMIDIMatchTrigger Trigger(int Id, const QString& Pattern)
-{
-    sMIDIMatchTrigger trigger;
-    trigger.id = Id;
-    const QString compact = QString(Pattern).remove(' ');
-    for (const QChar c : compact)
-    {
-        sMatchNibble nibble;
-        if (c == '?')
-            nibble.wildcard = true;
-        else
-            nibble.value = static_cast<uint8_t>(QString(c).toUInt(nullptr, 16));
-        trigger.nibbles.push_back(nibble);
-    }
-    return trigger;
 }
 } // namespace
 
@@ -75,7 +58,7 @@ void tst_MIDIInputMatcher::init()
     mMatcher = std::make_unique<cMIDIInputMatcher>("Desk In", mRegistry.get(), mListener.get(), nullptr);
     const QStringList patterns{"b0 07 ??", "f8", "f0 00 20 ?? f7", "90 3e ??", "fe"};
     for (int id = 0; id < patterns.size(); ++id)
-        mMatcher->AddTrigger(Trigger(id, patterns.at(id)));
+        mMatcher->AddTrigger(MakeTrigger(id, patterns.at(id)));
 }
 
 void tst_MIDIInputMatcher::cleanup()
@@ -152,7 +135,7 @@ void tst_MIDIInputMatcher::followsThePortOfItsExactNameOnly()
 {
     // Made before its port exists; announcements of other names neither bind nor unbind it.
     cMIDIInputMatcher matcher("Link", mRegistry.get(), mListener.get(), nullptr);
-    matcher.AddTrigger(Trigger(7, "c0 ??"));
+    matcher.AddTrigger(MakeTrigger(7, "c0 ??"));
     QSignalSpy relayed(&matcher, &cMIDIInputMatcher::MIDIInputReadSignal);
     for (const char* other : {"link", "Link ", "Lin"})
         mRegistry->PlugInput(other);
@@ -195,7 +178,7 @@ void tst_MIDIInputMatcher::survivesAPortDestroyedWithoutAnnouncement()
 {
     mRegistry->CreateVirtualInputOutput("DAW");
     cMIDIInputMatcher matcher("DAW", mRegistry.get(), mListener.get(), nullptr);
-    matcher.AddTrigger(Trigger(0, "90 ?? ??"));
+    matcher.AddTrigger(MakeTrigger(0, "90 ?? ??"));
 
     // A read is announced and queued, then the port goes away before the GUI thread gets to it.
     mRegistry->VirtualPort("DAW")->DeliverFromForeignThread(Hex("903c7f"));

@@ -3,6 +3,7 @@
 #include "tests/support/ConsoleTraffic.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFile.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -60,14 +61,12 @@ private slots:
     void aStreamInRandomChunksFromAForeignThreadTranslatesAsInOneRead();
     void rebindingMixerInMovesTheMatchers();
     void rebindingMixerOutActsOnTheNextRule();
-    void aPortPluggedInAfterLoadingIsFollowed();
-    void anOutputPortThatComesAndGoesIsFollowed();
+    void portsThatComeAndGoAfterLoadingAreFollowed();
     void aVariableChangeRebuildsThePatterns();
     void mixerInIsRelayedOnlyWhenTheFirstRuleOfThePortNamedIt();
     void aReloadFromAWriteSlotStopsTheOldMatchersAtOnce();
 
     // Loading.
-    void ruleReadingOnePortTwiceFiresTwice();
     void withoutAMixerInAliasTheNameIsTakenLiterally();
     void missingMixerOutPortSkipsItSilently();
     void reloadingTheSameFileEndsTheSame();
@@ -112,12 +111,7 @@ void tst_MIDITranslatorConfiguration::cleanup()
 
 QString tst_MIDITranslatorConfiguration::WriteMap(const QByteArray& Content, const QString& Name)
 {
-    const QString path = mDir->filePath(Name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return QString();
-    file.write(Content);
-    return path;
+    return WriteTestFile(mDir->filePath(Name), Content);
 }
 
 void tst_MIDITranslatorConfiguration::LoadConsole(const QString& In, const QString& Out)
@@ -265,18 +259,12 @@ void tst_MIDITranslatorConfiguration::rebindingMixerOutActsOnTheNextRule()
     QCOMPARE(outB->Writes(), QList<QByteArray>{Hex("b00720")});
 }
 
-void tst_MIDITranslatorConfiguration::aPortPluggedInAfterLoadingIsFollowed()
-{
-    LoadConsole();
-    cFakeMIDIPort* desk = mRegistry->PlugInput("Desk In");
-    desk->DeliverFromForeignThread(Hex("b0075a"));
-    QTRY_COMPARE(Daw()->Writes(), QList<QByteArray>{Hex("e0005a")});
-}
-
-void tst_MIDITranslatorConfiguration::anOutputPortThatComesAndGoesIsFollowed()
+void tst_MIDITranslatorConfiguration::portsThatComeAndGoAfterLoadingAreFollowed()
 {
     LoadConsole();
     QSignalSpy written(mConfiguration, &cMIDITranslatorConfiguration::MixerMIDIOutputWrite);
+    mRegistry->PlugInput("Desk In")->DeliverFromForeignThread(Hex("b0075a"));
+    QTRY_COMPARE(Daw()->Writes(), QList<QByteArray>{Hex("e0005a")});
 
     mConfiguration->MIDIMatchTriggered(1, {0xe0, 0x00, 0x01});
     cFakeMIDIPort* out = mRegistry->PlugOutput("Desk Out");
@@ -329,22 +317,26 @@ void tst_MIDITranslatorConfiguration::aVariableChangeRebuildsThePatterns()
 
 void tst_MIDITranslatorConfiguration::mixerInIsRelayedOnlyWhenTheFirstRuleOfThePortNamedIt()
 {
+    // One matcher for the port however its rules name it; a rule that reads it twice fires twice.
     const QByteArray map = R"({
       "port_aliases": [{"type": "input", "name": "Desk In", "alias": "Mixer In"}],
       "virtual_ports": ["DAW"],
       "rules": [
         {"name": "direct", "incoming": {"midi": "C0 v", "ports": ["Desk In"]}, "outgoing": {"midi": "C1 v", "ports": ["DAW"]}},
         {"name": "alias 1", "incoming": {"midi": "C2 v", "ports": ["Mixer In"]}, "outgoing": {"midi": "C3 v", "ports": ["DAW"]}},
-        {"name": "alias 2", "incoming": {"midi": "C4 v", "ports": ["Mixer In"]}, "outgoing": {"midi": "C5 v", "ports": ["DAW"]}}
+        {"name": "alias 2", "incoming": {"midi": "C4 v", "ports": ["Mixer In"]}, "outgoing": {"midi": "C5 v", "ports": ["DAW"]}},
+        {"name": "twice", "incoming": {"midi": "C6 v", "ports": ["Mixer In", "Desk In", 3]}, "outgoing": {"midi": "C7 v", "ports": ["DAW"]}}
       ]})";
     cFakeMIDIPort* desk = mRegistry->PlugInput("Desk In");
+    cLogCapture log;
     mConfiguration->LoadFile(WriteMap(map));
+    QCOMPARE(log.Messages(), QStringList{"Identifier 3 is alread in use"});
     QCOMPARE(MatcherNames(), QStringList{"Desk In"});
     QSignalSpy read(mConfiguration, &cMIDITranslatorConfiguration::MixerMIDIInputRead);
-    desk->DeliverFromForeignThread(Hex("c001c202c403"));
+    desk->DeliverFromForeignThread(Hex("c001c202c403c607"));
     cFakeMIDIPort* daw = mRegistry->VirtualPort("DAW");
-    QTRY_COMPARE(daw->WriteCount(), 3);
-    QCOMPARE(daw->WrittenBytes(), Hex("c101c302c503"));
+    QTRY_COMPARE(daw->WriteCount(), 5);
+    QCOMPARE(daw->WrittenBytes(), Hex("c101c302c503c707c707"));
     QCOMPARE(read.count(), 0);
 }
 
@@ -377,23 +369,6 @@ void tst_MIDITranslatorConfiguration::aReloadFromAWriteSlotStopsTheOldMatchersAt
     Daw()->Deliver(Hex("e00003"));
     QCOMPARE(deskOut->Writes(), (QList<QByteArray>{Hex("b00701"), Hex("b00703")}));
     QCOMPARE(mRegistry->VirtualPort("Quillon MIDI Ext")->Writes(), QList<QByteArray>{Hex("b00703")});
-}
-
-void tst_MIDITranslatorConfiguration::ruleReadingOnePortTwiceFiresTwice()
-{
-    const QByteArray map = R"({
-      "port_aliases": [{"type": "input", "name": "Desk In", "alias": "Mixer In"}],
-      "virtual_ports": ["DAW"],
-      "rules": [{"name": "twice", "incoming": {"midi": "C0 v", "ports": ["Mixer In", "Desk In", 3]},
-                 "outgoing": {"midi": "C1 v", "ports": ["DAW"]}}]})";
-    cFakeMIDIPort* desk = mRegistry->PlugInput("Desk In");
-    cLogCapture log;
-    mConfiguration->LoadFile(WriteMap(map));
-    QCOMPARE(log.Messages(), QStringList{"Identifier 0 is alread in use"});
-    QCOMPARE(MatcherNames(), QStringList{"Desk In"});
-    desk->DeliverFromForeignThread(Hex("c007"));
-    QTRY_COMPARE(mRegistry->VirtualPort("DAW")->WriteCount(), 2);
-    QCOMPARE(mRegistry->VirtualPort("DAW")->WrittenBytes(), Hex("c107c107"));
 }
 
 void tst_MIDITranslatorConfiguration::withoutAMixerInAliasTheNameIsTakenLiterally()
@@ -470,9 +445,7 @@ void tst_MIDITranslatorConfiguration::malformedFilesAreReported_data()
     QTest::newRow("missing file") << QByteArray() << "absent.json" << QStringList{"Could not open file: %1"};
     QTest::newRow("a folder") << QByteArray() << "" << QStringList{"Could not open file: %1"};
     QTest::newRow("truncated document") << QByteArray(kConsoleMap).left(300) << "broken.json" << parseError;
-    QTest::newRow("not JSON") << QByteArray("virtual_ports: DAW") << "broken.json" << parseError;
     QTest::newRow("empty file") << QByteArray("") << "broken.json" << parseError;
-    QTest::newRow("trailing garbage") << QByteArray("{\"rules\": []} }") << "broken.json" << parseError;
     QTest::newRow("top level is an array") << QByteArray("[1, 2, 3]") << "array.json" << QStringList();
     QTest::newRow("every section of the wrong type")
         << QByteArray(R"({"virtual_ports": "DAW", "port_aliases": {}, "variables": 3, "rules": null})") << "types.json"

@@ -2,6 +2,7 @@
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "tests/support/JackServer.h"
+#include "tests/support/TestFile.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -115,12 +116,11 @@ void tst_MIDITranslatorOverJack::translatesBetweenJackClients()
     StartTool(mDump, {"jack_midi_dump", "dump"}, "dump:input");
 
     QTemporaryDir dir;
-    QFile map(dir.filePath("map.json"));
-    QVERIFY(map.open(QIODevice::WriteOnly) && map.write(kMap) > 0);
-    map.close();
+    const QString map = WriteTestFile(dir.filePath("map.json"), kMap);
+    QVERIFY(!map.isEmpty());
 
     cMIDITranslatorConfiguration configuration;
-    configuration.LoadFile(map.fileName());
+    configuration.LoadFile(map);
     if (fromConsole)
     {
         configuration.SetMixerInputPortName("console:out");

@@ -63,12 +63,8 @@ void tst_MIDITranslatorVariable::rejectsObjectsWithTheFirstFaultNamed_data()
                                                                << R"(Invalid "variable_name": *n)";
     QTest::newRow("default is a string") << R"({"name": "x", "variable_name": "n", "default": "3", "values": []})"
                                          << R"(No "default" double value for variable)";
-    QTest::newRow("default missing") << R"({"name": "x", "variable_name": "n", "values": []})"
-                                     << R"(No "default" double value for variable)";
     QTest::newRow("values is an object") << R"({"name": "x", "variable_name": "n", "default": 0, "values": {}})"
                                          << R"(No "values" array for variable)";
-    QTest::newRow("values missing") << R"({"name": "x", "variable_name": "n", "default": 0})"
-                                    << R"(No "values" array for variable)";
 }
 
 void tst_MIDITranslatorVariable::rejectsObjectsWithTheFirstFaultNamed()
@@ -122,8 +118,6 @@ void tst_MIDITranslatorVariable::selectsTheEntryOfTheDefaultAndOfEachNewValue_da
     const QString duplicates = R"("values": [{"value": 5, "name": "a"}, {"value": 7, "name": "b"},
                                              {"value": 5, "name": "c"}, {"value": 7, "name": "d"}])";
     const QString onlyMalformed = R"("values": [{"value": "1", "name": "one"}])";
-    QTest::newRow("default among the values") << R"("default": 2, )" + channel << -1 << "0=1 1=2 2=3" << 2 << 2
-                                              << QStringList{};
     QTest::newRow("listed value selects its entry") << R"("default": 2, )" + channel << 1 << "0=1 1=2 2=3" << 1 << 1
                                                     << QStringList{};
     QTest::newRow("unlisted value keeps the current entry") << R"("default": 2, )" + channel << 200 << "0=1 1=2 2=3" << 2
@@ -144,11 +138,7 @@ void tst_MIDITranslatorVariable::selectsTheEntryOfTheDefaultAndOfEachNewValue_da
                                                                  << QStringList{"Invalid value: 9"};
     QTest::newRow("duplicate values select the first entry, default") << R"("default": 7, )" + duplicates << -1
                                                                       << "5=a 7=b 5=c 7=d" << 1 << 7 << QStringList{};
-    QTest::newRow("duplicate values select the first entry, new value") << R"("default": 7, )" + duplicates << 5
-                                                                        << "5=a 7=b 5=c 7=d" << 0 << 5 << QStringList{};
     // Chosen: without entries the variable keeps its default byte, and no value can replace it.
-    QTest::newRow("no entries keeps the default") << R"("default": 300, )" + onlyMalformed << -1 << "" << 0 << 44
-                                                  << QStringList{"Invalid value: 44"};
     QTest::newRow("no entries refuses any new value") << R"("default": 300, )" + onlyMalformed << 3 << "" << 0 << 44
                                                       << QStringList{"Invalid value: 44", "Invalid value: 3"};
 }

@@ -6,6 +6,7 @@
 #include "MIDITranslator/MixerDawMap.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFile.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -19,24 +20,6 @@ const char kGoodMap[] = R"({
   "rules": [{"name": "fader", "incoming": {"midi": "B0 07 v", "ports": ["Mixer In"]},
              "outgoing": {"midi": "E0 00 v", "ports": ["DAW"]}}]
 })";
-
-QByteArray Rules(int Count, const QByteArray& Rule)
-{
-    QByteArray rules = "{\"virtual_ports\": [\"DAW\"], \"rules\": [";
-    rules.reserve(Count * (Rule.size() + 1) + 64);
-    for (int i = 0; i < Count; ++i)
-    {
-        if (i > 0)
-            rules += ',';
-        rules += Rule;
-    }
-    return rules + "]}";
-}
-
-QByteArray Nested(int Depth)
-{
-    return "{\"rules\": " + QByteArray(Depth, '[') + QByteArray(Depth, ']') + "}";
-}
 } // namespace
 
 class tst_MapAbuse : public QObject
@@ -52,13 +35,13 @@ void tst_MapAbuse::abusedMapIsReportedAndTheEngineGoesOn_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("message");
-    const QByteArray rule =
-        R"({"name": "r", "incoming": {"midi": "B0 07 v", "ports": ["Mixer In"]}, "outgoing": {"midi": "E0 00 v", "ports": ["DAW"]}})";
     QTest::newRow("10 MB file") << QByteArray("{\"rules\": [], \"notes\": \"" + QByteArray(10 * 1000 * 1000, 'x') + "\"}")
                                 << "Map file too large";
-    QTest::newRow("100,000 rules") << Rules(100000, rule) << "Map file too large";
-    QTest::newRow("100,000 rules refused one by one") << Rules(100000, "{}") << "No \"name\" string for rule";
-    QTest::newRow("nested 100,000 deep") << Nested(100000) << "Json Parse Error";
+    QTest::newRow("100,000 rules refused one by one")
+        << QByteArray("{\"virtual_ports\": [\"DAW\"], \"rules\": [" + QByteArray("{},").repeated(99999) + "{}]}")
+        << "No \"name\" string for rule";
+    QTest::newRow("nested 100,000 deep") << QByteArray("{\"rules\": " + QByteArray(100000, '[') + QByteArray(100000, ']') + "}")
+                                         << "Json Parse Error";
     QTest::newRow("every key of the wrong type")
         << QByteArray(R"({"virtual_ports": [1, {}, []], "port_aliases": [{"type": 1, "name": [], "alias": {}}, 5],
             "variables": [{"name": 1, "variable_name": [], "default": "x", "values": {}},
@@ -75,14 +58,9 @@ void tst_MapAbuse::abusedMapIsReportedAndTheEngineGoesOn()
     QFETCH(QString, message);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString abused = dir.filePath("abused.json");
-    const QString good = dir.filePath("good.json");
-    for (const auto& file : {qMakePair(abused, content), qMakePair(good, QByteArray(kGoodMap))})
-    {
-        QFile out(file.first);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QCOMPARE(out.write(file.second), qint64(file.second.size()));
-    }
+    const QString abused = WriteTestFile(dir.filePath("abused.json"), content);
+    const QString good = WriteTestFile(dir.filePath("good.json"), kGoodMap);
+    QVERIFY(!abused.isEmpty() && !good.isEmpty());
 
     auto* registry = new cFakeSystemMIDIConfiguration;
     registry->SetRecordWrites(false);

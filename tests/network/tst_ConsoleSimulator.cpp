@@ -1,6 +1,9 @@
 #include "network/MultiUnitFinder.h"
 #include "network/TCPMIDIInptOutput.h"
+#include "tests/network/LinkReader.h"
 #include "tests/network/SimulatorProcess.h"
+#include "tests/support/RealComponent.h"
+#include "tests/support/TestFile.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -10,34 +13,9 @@
 
 namespace
 {
-// Collects what the link announces, as a listener of the application would.
-class cLinkReader : public QObject
-{
-public:
-    explicit cLinkReader(cTCPMIDIInptOutput& Link)
-    {
-        connect(&Link, &cMIDIInput::MIDIReadReady, this, [this, &Link] {
-            QByteArray piece;
-            Link.Read(piece);
-            ++Announcements;
-            Received.append(piece);
-        });
-        connect(&Link, &cTCPMIDIInptOutput::StateStringChanged, this,
-                [this](const QString& State) { States.append(State); });
-    }
-    QByteArray Received;
-    int Announcements = 0;
-    QStringList States;
-};
-
 QString WriteScript(QTemporaryDir& Dir, const QString& Text)
 {
-    const QString path = Dir.filePath(QStringLiteral("script.txt"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return QString();
-    file.write(Text.toLatin1());
-    return path;
+    return WriteTestFile(Dir.filePath(QStringLiteral("script.txt")), Text.toLatin1());
 }
 
 const QStringList kLoopbackPorts = {"--address", "127.0.0.1", "--port", "0", "--discovery-port", "0"};
@@ -69,13 +47,8 @@ private slots:
 
 void tst_ConsoleSimulator::init()
 {
-    if (!cSimulatorProcess::Available())
-    {
-        const QString why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
-        if (qgetenv("CI") == "true")
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
+    QUILLON_REQUIRE(cSimulatorProcess::Available(),
+                    QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath()));
 }
 
 void tst_ConsoleSimulator::answersItsFindTextsWithItsName()
@@ -278,7 +251,7 @@ void tst_ConsoleSimulator::appliesItsFaultModes()
     if (!endsConnection)
         QVERIFY(link.IsConnected());
     if (arguments.contains("--trickle"))
-        QVERIFY(reader.Announcements > 1);
+        QVERIFY(reader.Pieces.size() > 1);
 }
 
 void tst_ConsoleSimulator::replacesTheLinkWithANewOne()

@@ -23,6 +23,20 @@ cUnitFinder* FinderFor(cMultiUnitFinder& Multi, const QString& FindString)
     }
     return nullptr;
 }
+
+// A multi-finder polled by hand and the loopback console its finders ask.
+struct sMultiUnderTest
+{
+    cLoopbackConsole console;
+    cMultiUnitFinder multi{nullptr, console.Address(), console.Port(), kManualPolls};
+
+    // Makes the finder of FindString take in Payload as an answer.
+    bool Answer(const QString& FindString, const QByteArray& Payload)
+    {
+        cUnitFinder* finder = FinderFor(multi, FindString);
+        return finder && console.Answer(*finder, Payload);
+    }
+};
 } // namespace
 
 class tst_MultiUnitFinder : public QObject
@@ -41,18 +55,17 @@ private slots:
 
 void tst_MultiUnitFinder::addsOneFinderPerText()
 {
-    cLoopbackConsole console;
-    cMultiUnitFinder multi(nullptr, console.Address(), console.Port(), kManualPolls);
+    sMultiUnderTest t;
     for (const char* text : {"NY Find", "NY Find", "ny find", ""})
-        multi.AddFinder(text);
-    QCOMPARE(multi.GetFinderCount(), 3);
-    QCOMPARE(multi.findChildren<cUnitFinder*>().size(), 3);
+        t.multi.AddFinder(text);
+    QCOMPARE(t.multi.GetFinderCount(), 3);
+    QCOMPARE(t.multi.findChildren<cUnitFinder*>().size(), 3);
     // Each finder queries the multi-finder's destination with its own text; an empty one is zero bytes long.
-    for (cUnitFinder* finder : multi.findChildren<cUnitFinder*>())
+    for (cUnitFinder* finder : t.multi.findChildren<cUnitFinder*>())
         finder->TimerFired();
-    QVERIFY(console.WaitForQueries(3));
+    QVERIFY(t.console.WaitForQueries(3));
     QList<QByteArray> payloads;
-    for (const sReceivedQuery& query : qAsConst(console.Queries))
+    for (const sReceivedQuery& query : qAsConst(t.console.Queries))
         payloads.append(query.Payload);
     std::sort(payloads.begin(), payloads.end());
     QCOMPARE(payloads, QList<QByteArray>({QByteArray(), QByteArray("NY Find"), QByteArray("ny find")}));
@@ -60,46 +73,40 @@ void tst_MultiUnitFinder::addsOneFinderPerText()
 
 void tst_MultiUnitFinder::mergesTheFamiliesInTheOrderFound()
 {
-    cLoopbackConsole console;
-    cMultiUnitFinder multi(nullptr, console.Address(), console.Port(), kManualPolls);
-    QSignalSpy found(&multi, &cMultiUnitFinder::UnitFound);
-    multi.AddFinder("NY Find");
-    multi.AddFinder("KRT Find");
-    cUnitFinder* ny = FinderFor(multi, "NY Find");
-    cUnitFinder* krt = FinderFor(multi, "KRT Find");
+    sMultiUnderTest t;
+    QSignalSpy found(&t.multi, &cMultiUnitFinder::UnitFound);
+    t.multi.AddFinder("NY Find");
+    t.multi.AddFinder("KRT Find");
 
     // One console that answers both families is listed once per family.
-    QVERIFY(console.Answer(*krt, "Desk"));
-    QVERIFY(console.Answer(*ny, "Desk"));
-    QVERIFY(console.Answer(*ny, "Stage"));
-    QVERIFY(console.Answer(*ny, "Desk"));
+    QVERIFY(t.Answer("KRT Find", "Desk"));
+    QVERIFY(t.Answer("NY Find", "Desk"));
+    QVERIFY(t.Answer("NY Find", "Stage"));
+    QVERIFY(t.Answer("NY Find", "Desk"));
     const QList<sUnit> expected = {MakeUnit("Desk", "KRT Find"), MakeUnit("Desk", "NY Find"),
                                    MakeUnit("Stage", "NY Find")};
-    QCOMPARE(Describe(multi.GetUnits()), Describe(expected));
-    QVERIFY(multi.GetUnits() == expected);
+    QCOMPARE(Describe(t.multi.GetUnits()), Describe(expected));
+    QVERIFY(t.multi.GetUnits() == expected);
     QVERIFY(Units(found) == expected);
 }
 
 void tst_MultiUnitFinder::forgetsAUnitItsFinderLost()
 {
-    cLoopbackConsole console;
-    cMultiUnitFinder multi(nullptr, console.Address(), console.Port(), kManualPolls);
-    QSignalSpy lost(&multi, &cMultiUnitFinder::UnitLost);
-    multi.AddFinder("NY Find");
-    multi.AddFinder("KRT Find");
-    cUnitFinder* ny = FinderFor(multi, "NY Find");
-    cUnitFinder* krt = FinderFor(multi, "KRT Find");
-    QVERIFY(console.Answer(*ny, "Desk"));
-    QVERIFY(console.Answer(*krt, "Desk"));
+    sMultiUnderTest t;
+    QSignalSpy lost(&t.multi, &cMultiUnitFinder::UnitLost);
+    t.multi.AddFinder("NY Find");
+    t.multi.AddFinder("KRT Find");
+    QVERIFY(t.Answer("NY Find", "Desk"));
+    QVERIFY(t.Answer("KRT Find", "Desk"));
 
     for (int poll = 0; poll < cUnitFinder::kCountdown; ++poll)
     {
-        ny->TimerFired();
-        krt->TimerFired();
-        QVERIFY(console.Answer(*krt, "Desk"));
+        for (cUnitFinder* finder : t.multi.findChildren<cUnitFinder*>())
+            finder->TimerFired();
+        QVERIFY(t.Answer("KRT Find", "Desk"));
     }
     QVERIFY(Units(lost) == QList<sUnit>{MakeUnit("Desk", "NY Find")});
-    QVERIFY(multi.GetUnits() == QList<sUnit>{MakeUnit("Desk", "KRT Find")});
+    QVERIFY(t.multi.GetUnits() == QList<sUnit>{MakeUnit("Desk", "KRT Find")});
 }
 
 void tst_MultiUnitFinder::reportsALostUnitItNeverHeld()
@@ -118,41 +125,39 @@ void tst_MultiUnitFinder::reportsALostUnitItNeverHeld()
 
 void tst_MultiUnitFinder::removeAllFindersReportsTheLastFoundFirst()
 {
-    cLoopbackConsole console;
-    cMultiUnitFinder multi(nullptr, console.Address(), console.Port(), kManualPolls);
-    multi.AddFinder("NY Find");
-    multi.AddFinder("KRT Find");
-    QVERIFY(console.Answer(*FinderFor(multi, "NY Find"), "Alpha"));
-    QVERIFY(console.Answer(*FinderFor(multi, "KRT Find"), "Bravo"));
-    QVERIFY(console.Answer(*FinderFor(multi, "NY Find"), "Charlie"));
+    sMultiUnderTest t;
+    t.multi.AddFinder("NY Find");
+    t.multi.AddFinder("KRT Find");
+    QVERIFY(t.Answer("NY Find", "Alpha"));
+    QVERIFY(t.Answer("KRT Find", "Bravo"));
+    QVERIFY(t.Answer("NY Find", "Charlie"));
 
-    QSignalSpy lost(&multi, &cMultiUnitFinder::UnitLost);
-    QSignalSpy found(&multi, &cMultiUnitFinder::UnitFound);
-    multi.RemoveAllFinders();
+    QSignalSpy lost(&t.multi, &cMultiUnitFinder::UnitLost);
+    QSignalSpy found(&t.multi, &cMultiUnitFinder::UnitFound);
+    t.multi.RemoveAllFinders();
     QCOMPARE(Describe(Units(lost)), QStringList({"Charlie / NY Find", "Bravo / KRT Find", "Alpha / NY Find"}));
-    QVERIFY(multi.GetUnits().isEmpty());
-    QCOMPARE(multi.GetFinderCount(), 0);
-    QVERIFY(multi.findChildren<cUnitFinder*>().isEmpty());
+    QVERIFY(t.multi.GetUnits().isEmpty());
+    QCOMPARE(t.multi.GetFinderCount(), 0);
+    QVERIFY(t.multi.findChildren<cUnitFinder*>().isEmpty());
     QCOMPARE(found.count(), 0);
     // The finders are gone at once: nothing more comes later, and with nothing known nothing is lost.
     QTest::qWait(20);
-    multi.RemoveAllFinders();
+    t.multi.RemoveAllFinders();
     QCOMPARE(lost.count(), 3);
 }
 
 void tst_MultiUnitFinder::findsAgainAfterTheFindersAreReplaced()
 {
-    cLoopbackConsole console;
-    cMultiUnitFinder multi(nullptr, console.Address(), console.Port(), kManualPolls);
-    QSignalSpy found(&multi, &cMultiUnitFinder::UnitFound);
-    multi.AddFinder("NY Find");
-    QVERIFY(console.Answer(*FinderFor(multi, "NY Find"), "Desk"));
-    multi.RemoveAllFinders();
-    multi.AddFinder("NY Find");
-    QCOMPARE(multi.GetFinderCount(), 1);
-    QVERIFY(console.Answer(*FinderFor(multi, "NY Find"), "Desk"));
+    sMultiUnderTest t;
+    QSignalSpy found(&t.multi, &cMultiUnitFinder::UnitFound);
+    t.multi.AddFinder("NY Find");
+    QVERIFY(t.Answer("NY Find", "Desk"));
+    t.multi.RemoveAllFinders();
+    t.multi.AddFinder("NY Find");
+    QCOMPARE(t.multi.GetFinderCount(), 1);
+    QVERIFY(t.Answer("NY Find", "Desk"));
     QCOMPARE(found.count(), 2);
-    QVERIFY(multi.GetUnits() == QList<sUnit>{MakeUnit("Desk", "NY Find")});
+    QVERIFY(t.multi.GetUnits() == QList<sUnit>{MakeUnit("Desk", "NY Find")});
 }
 
 void tst_MultiUnitFinder::reportsNothingWhenDestroyed()

@@ -7,6 +7,8 @@
 #include "network/UnitFinder.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/NetworkNamespaces.h"
+#include "tests/support/RealComponent.h"
+#include "tests/support/TestFile.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>
@@ -16,18 +18,6 @@
 #include <QtTest>
 
 #include <cstdio>
-
-// In CI a missing component fails the test; elsewhere the test is skipped.
-#define QUILLON_REQUIRE(Ok, Why)                                                                                \
-    do                                                                                                         \
-    {                                                                                                          \
-        if (!(Ok))                                                                                             \
-        {                                                                                                      \
-            if (qgetenv("CI") == "true")                                                                       \
-                QFAIL(qPrintable(Why));                                                                        \
-            QSKIP(qPrintable(Why));                                                                            \
-        }                                                                                                      \
-    } while (false)
 
 namespace
 {
@@ -106,7 +96,6 @@ class tst_NamespaceLink : public QObject
 {
     Q_OBJECT
 
-
 private slots:
     void initTestCase();
     void findsAndLinksToAConsoleByBroadcast();
@@ -136,12 +125,8 @@ void tst_NamespaceLink::findsAndLinksToAConsoleByBroadcast()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString script = dir.filePath("script.txt");
-    {
-        QFile file(script);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("b0 07 64\nf0 41 10 42 f7\n");
-    }
+    const QString script = WriteTestFile(dir.filePath("script.txt"), "b0 07 64\nf0 41 10 42 f7\n");
+    QVERIFY(!script.isEmpty());
 
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--address", "0.0.0.0", "--find", "KRT Find", "--find", kFindText, "--name", kConsoleName,

@@ -1,4 +1,5 @@
 #include "network/TCPMIDIInptOutput.h"
+#include "tests/network/LinkReader.h"
 #include "tests/support/LogCapture.h"
 
 #include <QPointer>
@@ -34,27 +35,6 @@ QByteArray Pattern(int Size)
         bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
 }
-
-// Collects what the link announces, taking it with Read on every MIDIReadReady as a listener
-// of the application would.
-class cLinkReader : public QObject
-{
-public:
-    explicit cLinkReader(cTCPMIDIInptOutput& Link) : mLink(Link)
-    {
-        connect(&Link, &cMIDIInput::MIDIReadReady, this, [this] {
-            QByteArray piece;
-            mLink.Read(piece);
-            Pieces.append(piece.size());
-            Received.append(piece);
-        });
-    }
-    QByteArray Received;
-    QList<int> Pieces;
-
-private:
-    cTCPMIDIInptOutput& mLink;
-};
 } // namespace
 
 class tst_TCPMIDIInptOutput : public QObject
@@ -103,22 +83,15 @@ void tst_TCPMIDIInptOutput::cleanup()
 QTcpSocket* tst_TCPMIDIInptOutput::Accept()
 {
     // Waiting runs the event loop, so the link goes on handling its own socket meanwhile.
-    QElapsedTimer waited;
-    waited.start();
-    while (!mServer->hasPendingConnections() && waited.elapsed() < 10000)
-        QTest::qWait(5);
-    return mServer->nextPendingConnection();
+    return QTest::qWaitFor([this] { return mServer->hasPendingConnections(); }, 10000) ? mServer->nextPendingConnection()
+                                                                                         : nullptr;
 }
 
 QTcpSocket* tst_TCPMIDIInptOutput::Connect(cTCPMIDIInptOutput& Link)
 {
     Link.ConnectToHost(QHostAddress::LocalHost);
     QTcpSocket* peer = Accept();
-    QElapsedTimer waited;
-    waited.start();
-    while (peer && !Link.IsConnected() && waited.elapsed() < 10000)
-        QTest::qWait(5);
-    return Link.IsConnected() ? peer : nullptr;
+    return peer && QTest::qWaitFor([&] { return Link.IsConnected(); }, 10000) ? peer : nullptr;
 }
 
 void tst_TCPMIDIInptOutput::signalsNotConnectedBeforeConnectingOnAReconnect()

@@ -17,11 +17,6 @@ void cFakeVariableSource::AddVariable(const QString& Letter, uint8_t Value, cons
         mVariables.append(variable);
 }
 
-void cFakeVariableSource::AddVariable(const cMIDITranslatorVariable& Variable)
-{
-    mVariables.append(Variable);
-}
-
 bool cFakeVariableSource::SetVariableValue(const QString& Letter, uint8_t Value)
 {
     for (cMIDITranslatorVariable& variable : mVariables)
@@ -38,12 +33,6 @@ bool cFakeVariableSource::SetVariableValue(const QString& Letter, uint8_t Value)
 void cFakeVariableSource::Clear()
 {
     mVariables.clear();
-    mGlobalReads = 0;
-}
-
-int cFakeVariableSource::GlobalReads() const
-{
-    return mGlobalReads;
 }
 
 const QList<cMIDITranslatorVariable>& cFakeVariableSource::GetVariables() const
@@ -53,7 +42,6 @@ const QList<cMIDITranslatorVariable>& cFakeVariableSource::GetVariables() const
 
 uint8_t cFakeVariableSource::GetGlobalVariable(const QString& VariableName) const
 {
-    ++mGlobalReads;
     for (const cMIDITranslatorVariable& variable : mVariables)
     {
         if (variable.GetVariableName() == VariableName)

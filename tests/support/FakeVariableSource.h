@@ -16,18 +16,13 @@ public:
 
     // Adds a variable "Name"/Letter whose allowed values are 0..255 and whose value is Value.
     void AddVariable(const QString& Letter, uint8_t Value, const QString& Name = QStringLiteral("Test"));
-    void AddVariable(const cMIDITranslatorVariable& Variable);
     // SetValue on the first variable with that letter; false when there is none.
     bool SetVariableValue(const QString& Letter, uint8_t Value);
     void Clear();
-
-    // Number of GetGlobalVariable calls so far.
-    int GlobalReads() const;
 
     const QList<cMIDITranslatorVariable>& GetVariables() const override;
     uint8_t GetGlobalVariable(const QString& VariableName) const override;
 
 private:
     QList<cMIDITranslatorVariable> mVariables;
-    mutable int mGlobalReads = 0;
 };

@@ -5,6 +5,8 @@
 // so every JACK client made afterwards here (RtMidi's, and JACK's own tools run as children) talks
 // to it. Stopped by its pid only. Used on one thread.
 
+#include "tests/support/RealComponent.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -57,12 +59,4 @@ private:
 // Starts Server in a test function (or initTestCase), failing in CI and skipping elsewhere when it
 // does not start.
 #define QUILLON_START_JACK(Server, ...)                                                                  \
-    do                                                                                                   \
-    {                                                                                                    \
-        if (!(Server).Start(__VA_ARGS__))                                                                \
-        {                                                                                                \
-            if (cJackServer::MustRun())                                                                  \
-                QFAIL(qPrintable(QStringLiteral("JACK server did not start: ") + (Server).Error()));     \
-            QSKIP(qPrintable(QStringLiteral("JACK server did not start: ") + (Server).Error()));         \
-        }                                                                                                \
-    } while (false)
+    QUILLON_REQUIRE((Server).Start(__VA_ARGS__), QStringLiteral("JACK server did not start: ") + (Server).Error())
