@@ -7,7 +7,7 @@
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "network/TCPMIDIInptOutput.h"
 #include "network/UnitFinder.h"
-#include "tests/app/RequireComponent.h"
+#include "tests/support/RealComponent.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/NetworkNamespaces.h"

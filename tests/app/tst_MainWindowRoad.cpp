@@ -1,5 +1,5 @@
 #include "app/SettingsKeys.h"
-#include "tests/app/RequireComponent.h"
+#include "tests/support/RealComponent.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/network/SimulatorProcess.h"
 

@@ -2,7 +2,7 @@
 // to resolve what it depends on, and unpacked into a throwaway root every file lands where the
 // program looks for it (maps and manual relative to the real executable behind bin/quillon).
 
-#include "tests/app/RequireComponent.h"
+#include "tests/support/RealComponent.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 // tray, the menu, the window and the boxes are kept in the build folder (gui-screenshots).
 
 #include "tests/app/AppSandbox.h"
-#include "tests/app/RequireComponent.h"
+#include "tests/support/RealComponent.h"
 #include "tests/app/XDesktop.h"
 #include "tests/network/SimulatorProcess.h"
 

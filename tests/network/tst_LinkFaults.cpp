@@ -8,6 +8,7 @@
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/EventLoopProbe.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
+#include "tests/support/RealComponent.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -80,13 +81,8 @@ private:
 
 void tst_LinkFaults::initTestCase()
 {
-    if (!cSimulatorProcess::Available())
-    {
-        const QString why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
-        if (qgetenv("CI") == "true")
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
+    QUILLON_REQUIRE(cSimulatorProcess::Available(),
+                    QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath()));
 }
 
 void tst_LinkFaults::init()

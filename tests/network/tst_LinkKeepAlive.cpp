@@ -7,6 +7,7 @@
 #include "network/TCPMIDIInptOutput.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/NetworkNamespaces.h"
+#include "tests/support/RealComponent.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,11 +24,6 @@ namespace
 {
 const QString kConsoleAddress = QStringLiteral("198.18.52.1");
 const QString kLinkAddress = QStringLiteral("198.18.52.2");
-
-bool IsCI()
-{
-    return qgetenv("CI") == "true";
-}
 
 int SocketOption(qintptr Descriptor, int Level, int Option)
 {
@@ -98,12 +94,7 @@ void tst_LinkKeepAlive::aCutWireEndsTheLinkWithinSeconds()
         why = QStringLiteral("network namespaces cannot be made: %1").arg(why);
     else if (!cSimulatorProcess::Available())
         why = QStringLiteral("the console simulator is not built at %1").arg(cSimulatorProcess::ProgramPath());
-    if (!why.isEmpty())
-    {
-        if (IsCI())
-            QFAIL(qPrintable(why));
-        QSKIP(qPrintable(why));
-    }
+    QUILLON_REQUIRE(why.isEmpty(), why);
     cNetworkNamespaces namespaces;
     QString consoleEnd;
     QVERIFY2(namespaces.Add("console") && namespaces.Add("link") &&

@@ -41,10 +41,6 @@ public:
     // Every port of the server, as jack_lsp lists them ("client:port").
     QStringList Ports() const;
 
-    // Where tests that need the server stand: in CI (CI=true) a server that does not start is a
-    // failure, elsewhere the test may be skipped.
-    static bool MustRun() { return qgetenv("CI") == "true"; }
-
 private:
     QString LogTail() const;
 

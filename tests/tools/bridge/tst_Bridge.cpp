@@ -3,7 +3,7 @@
 // kind of message (control changes, NRPNs, exclusive messages), and the link is tried again with a
 // growing pause while the console is away.
 
-#include "tests/app/RequireComponent.h"
+#include "tests/support/RealComponent.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tools/bridge/Bridge.h"
