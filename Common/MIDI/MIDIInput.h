@@ -3,6 +3,7 @@
 // the TCP link). Read is called on the GUI thread; MIDIReadReady may be emitted on a platform thread.
 
 #include <QByteArray>
+#include <QMetaMethod>
 #include <QObject>
 
 class cMIDIInput : public QObject
@@ -15,6 +16,13 @@ public:
     // Replaces Data with every byte received since the previous Read, in arrival order, and leaves
     // the port's receive buffer empty. Data becomes empty when nothing arrived.
     virtual void Read(QByteArray& Data) = 0;
+
+    // Whether anyone listens to MIDIReadReady; a port keeps nothing it receives while no one does.
+    bool HasReader() const
+    {
+        static const QMetaMethod readReady = QMetaMethod::fromSignal(&cMIDIInput::MIDIReadReady);
+        return isSignalConnected(readReady);
+    }
 
 signals:
     // New bytes wait to be taken with Read. Emissions may be coalesced by the reader.

@@ -3,8 +3,6 @@
 #include "Common/LogError.h"
 #include "Common/MIDI/MIDIApiRt.h"
 
-#include <QMetaMethod>
-#include <QMutexLocker>
 
 namespace
 {
@@ -64,21 +62,12 @@ bool cMIDIInputRt::IsOpen() const
 
 void cMIDIInputRt::Read(QByteArray& Data)
 {
-    QMutexLocker lock(&mLock);
-    Data = mReceived;
-    mReceived.clear();
+    mReceived.Take(Data);
 }
 
 void cMIDIInputRt::Received(const std::vector<unsigned char>& Message)
 {
-    static const QMetaMethod readReady = QMetaMethod::fromSignal(&cMIDIInput::MIDIReadReady);
-    if (Message.empty() || !isSignalConnected(readReady))
-        return;
-    {
-        QMutexLocker lock(&mLock);
-        mReceived.append(reinterpret_cast<const char*>(Message.data()), static_cast<int>(Message.size()));
-    }
-    emit MIDIReadReady();
+    mReceived.Receive(*this, reinterpret_cast<const char*>(Message.data()), static_cast<int>(Message.size()));
 }
 
 void cMIDIInputRt::Callback(double, std::vector<unsigned char>* Message, void* Port)

@@ -3,9 +3,9 @@
 // RtMidi's callback runs on the MIDI system's thread (ALSA's input thread, JACK's process thread).
 
 #include "Common/MIDI/MIDIInput.h"
+#include "Common/MIDI/MIDIReceiveBuffer.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QString>
 
 #include <RtMidi.h>
@@ -32,7 +32,6 @@ private:
     static void Error(RtMidiError::Type Type, const std::string& Text, void* Port);
 
     QString mName;
-    QMutex mLock;
-    QByteArray mReceived;
+    cMIDIReceiveBuffer mReceived;
     std::unique_ptr<RtMidiIn> mIn;
 };

@@ -3,8 +3,6 @@
 #include "Common/LogError.h"
 #include "Common/MIDI/MidiMessageLength.h"
 
-#include <QMetaMethod>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <cstring>
@@ -66,9 +64,7 @@ cMIDIInputWin::~cMIDIInputWin()
 
 void cMIDIInputWin::Read(QByteArray& Data)
 {
-    QMutexLocker lock(&mLock);
-    Data = mReceived;
-    mReceived.clear();
+    mReceived.Take(Data);
 }
 
 int cMIDIInputWin::ShortMessageLength(BYTE Status)
@@ -115,13 +111,5 @@ void CALLBACK cMIDIInputWin::InputCallback(HMIDIIN, UINT Message, DWORD_PTR Inst
 
 void cMIDIInputWin::Deliver(const char* Bytes, int Count)
 {
-    static const QMetaMethod readReady = QMetaMethod::fromSignal(&cMIDIInput::MIDIReadReady);
-    if (!isSignalConnected(readReady))
-        return;
-    const QByteArray copy(Bytes, Count);
-    {
-        QMutexLocker lock(&mLock);
-        mReceived.append(copy);
-    }
-    emit MIDIReadReady();
+    mReceived.Receive(*this, Bytes, Count);
 }

@@ -3,9 +3,9 @@
 // callback runs on a WinMM thread and only copies, appends under the port's mutex and emits.
 
 #include "Common/MIDI/MIDIInput.h"
+#include "Common/MIDI/MIDIReceiveBuffer.h"
 
 #include <QByteArray>
-#include <QMutex>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -35,8 +35,7 @@ private:
     void Deliver(const char* Bytes, int Count);
 
     HMIDIIN mHandle = nullptr;
-    QMutex mLock;
-    QByteArray mReceived;
+    cMIDIReceiveBuffer mReceived;
     char mExclusiveBuffer[kExclusiveBufferSize];
     MIDIHDR mExclusiveHeader;
     // What the constructor got done, so the destructor undoes only that and logs nothing for

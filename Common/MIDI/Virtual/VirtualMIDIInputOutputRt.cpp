@@ -4,8 +4,6 @@
 #include "Common/MIDI/MIDIApiRt.h"
 #include "Common/MIDI/Virtual/VirtualMIDIPortTableRt.h"
 
-#include <QMetaMethod>
-#include <QMutexLocker>
 
 cVirtualMIDIInputOutputRt::cVirtualMIDIInputOutputRt(const QString& Name, QObject* Parent)
     : cMIDIInputOutput(Parent), mName(Name)
@@ -28,9 +26,7 @@ cVirtualMIDIInputOutputRt::~cVirtualMIDIInputOutputRt()
 
 void cVirtualMIDIInputOutputRt::Read(QByteArray& Data)
 {
-    QMutexLocker lock(&mLock);
-    Data = mReceived;
-    mReceived.clear();
+    mReceived.Take(Data);
 }
 
 void cVirtualMIDIInputOutputRt::Write(const QByteArray& Data)
@@ -40,14 +36,7 @@ void cVirtualMIDIInputOutputRt::Write(const QByteArray& Data)
 
 void cVirtualMIDIInputOutputRt::Deliver(const std::vector<unsigned char>& Message)
 {
-    static const QMetaMethod readReady = QMetaMethod::fromSignal(&cMIDIInput::MIDIReadReady);
-    if (Message.empty() || !isSignalConnected(readReady))
-        return;
-    {
-        QMutexLocker lock(&mLock);
-        mReceived.append(reinterpret_cast<const char*>(Message.data()), static_cast<int>(Message.size()));
-    }
-    emit MIDIReadReady();
+    mReceived.Receive(*this, reinterpret_cast<const char*>(Message.data()), static_cast<int>(Message.size()));
 }
 
 void cVirtualMIDIInputOutputRt::PortClosed()

@@ -6,9 +6,9 @@
 
 #include "Common/MIDI/MIDIInputOutput.h"
 #include "Common/MIDI/MIDISenderRt.h"
+#include "Common/MIDI/MIDIReceiveBuffer.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QString>
 
 #include <vector>
@@ -34,8 +34,7 @@ public:
 
 private:
     QString mName;
-    QMutex mLock;
-    QByteArray mReceived;
+    cMIDIReceiveBuffer mReceived;
     cMIDISenderRt mSender;
     bool mOpen = false;
 };

@@ -3,8 +3,6 @@
 #include "Common/LogError.h"
 #include "Common/MIDI/Virtual/VirtualMIDIPortTable.h"
 
-#include <QMetaMethod>
-#include <QMutexLocker>
 
 cVirtualMIDIInputOutputWin::cVirtualMIDIInputOutputWin(const QString& Name, QObject* Parent) : cMIDIInputOutput(Parent)
 {
@@ -26,9 +24,7 @@ cVirtualMIDIInputOutputWin::~cVirtualMIDIInputOutputWin()
 
 void cVirtualMIDIInputOutputWin::Read(QByteArray& Data)
 {
-    QMutexLocker lock(&mLock);
-    Data = mReceived;
-    mReceived.clear();
+    mReceived.Take(Data);
 }
 
 void cVirtualMIDIInputOutputWin::Write(const QByteArray& Data)
@@ -47,14 +43,7 @@ void CALLBACK cVirtualMIDIInputOutputWin::DriverCallback(tVirtualMIDIPort Port, 
 
 void cVirtualMIDIInputOutputWin::Received(const QByteArray& Bytes)
 {
-    static const QMetaMethod readReady = QMetaMethod::fromSignal(&cMIDIInput::MIDIReadReady);
-    if (!isSignalConnected(readReady))
-        return;
-    {
-        QMutexLocker lock(&mLock);
-        mReceived.append(Bytes);
-    }
-    emit MIDIReadReady();
+    mReceived.Receive(*this, Bytes.constData(), Bytes.size());
 }
 
 bool cVirtualMIDIInputOutputWin::SendShort(int Length, uint8_t Data1, uint8_t Data2)

@@ -6,9 +6,9 @@
 #include "Common/MIDI/MIDIInputOutput.h"
 #include "Common/MIDI/MidiParser.h"
 #include "Common/MIDI/Virtual/VirtualMIDIDriverWin.h"
+#include "Common/MIDI/MIDIReceiveBuffer.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QString>
 
 class cVirtualMIDIInputOutputWin : public cMIDIInputOutput, public cMidiParser
@@ -50,7 +50,6 @@ private:
     bool SendShort(int Length, uint8_t Data1 = 0, uint8_t Data2 = 0);
 
     tVirtualMIDIPort mPort = nullptr;
-    QByteArray mReceived;
-    QMutex mLock;
+    cMIDIReceiveBuffer mReceived;
     BYTE mSendBuffer[3] = {0, 0, 0};
 };
