@@ -59,6 +59,10 @@ public:
     void SetMixerOutputPortName(const QString& PortName);
     // Registers the TCP link under "Corvane Internal TCP MIDI"; null takes it out again.
     void SetTCPInputOutput(cMIDIInputOutput* Port);
+    // Whether the console can be reached now: its link is connected, or its MIDI ports are open.
+    // Told by whoever owns the link (the console session).
+    void SetConsoleReachable(bool Reachable) { mConsoleReachable = Reachable; }
+    bool IsConsoleReachable() const { return mConsoleReachable; }
 
     void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override;
 
@@ -109,6 +113,7 @@ private:
     QJsonDocument mDocument;
     QString mFileName;
     cMIDITrafficObserver* mTrafficObserver = nullptr;
+    bool mConsoleReachable = false;
 
     // Output lookups of every rule, valid while the aliases and the registry's ports stay as they
     // were when they were made (the registry counts its changes).

@@ -45,11 +45,17 @@ public:
     // a caller may keep port pointers it looked up for as long as the value stays the same.
     quint64 GetPortGeneration() const { return mPortGeneration; }
 
+    // Whether this back-end tells when a program connects to one of the virtual ports offered to
+    // the DAW (VirtualPortConnectedSignal). Where it cannot, a port counts as connected once made.
+    virtual bool ReportsVirtualPortConnections() const { return false; }
+
 signals:
     void InputAddedSignal(QString Name);
     void InputRemovedSignal(QString Name);
     void OutputAddedSignal(QString Name);
     void OutputRemovedSignal(QString Name);
+    // A program (the DAW) connected to the virtual port pair Name, on either side. GUI thread.
+    void VirtualPortConnectedSignal(QString Name);
 
 protected:
     // The platform's virtual port pair for Name, with this registry as its parent object. Each
