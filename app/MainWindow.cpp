@@ -2,6 +2,7 @@
 
 #include "Common/LogError.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
+#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "app/IPAddressValidator.h"
@@ -51,9 +52,9 @@ const QString gAboutTitle = QStringLiteral("About ") + kProductName;
 const QString gAboutText = kProductName + QLatin1Char(' ') + kVersion + QStringLiteral("\n\n") +
                            QStringLiteral("Copyright ") + QChar(0x00A9) + QLatin1Char(' ') +
                            QString::number(QDate::currentDate().year()) + QStringLiteral(" Corvane") +
-                           QLatin1Char('\n') + QStringLiteral("All rights reserved.") + QStringLiteral("\n\n") +
-                           QStringLiteral("The virtual MIDI ports offered to the DAW use the teVirtualMIDI driver "
-                                          "technology, licensed from Tobias Erichsen.");
+                           QLatin1Char('\n') + QStringLiteral("All rights reserved.") +
+                           (VirtualMIDIPortsCredit().isEmpty() ? QString()
+                                                               : QStringLiteral("\n\n") + VirtualMIDIPortsCredit());
 
 // The discovery query of a console family, chosen by the family's name (first match wins).
 QString FindStringFor(const QString& MixerName)

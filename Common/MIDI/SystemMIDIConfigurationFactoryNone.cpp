@@ -8,3 +8,8 @@ cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
 {
     return new cSystemMIDIConfigurationNone();
 }
+
+QString VirtualMIDIPortsCredit()
+{
+    return QString();
+}

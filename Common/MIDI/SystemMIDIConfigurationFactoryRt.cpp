@@ -8,3 +8,8 @@ cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
 {
     return new cSystemMIDIConfigurationRt();
 }
+
+QString VirtualMIDIPortsCredit()
+{
+    return QString();
+}

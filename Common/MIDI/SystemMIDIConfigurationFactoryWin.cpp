@@ -8,3 +8,9 @@ cSystemMIDIConfiguration* CreateSystemMIDIConfiguration()
 {
     return new cSystemMIDIConfigurationWin();
 }
+
+QString VirtualMIDIPortsCredit()
+{
+    return QStringLiteral("The virtual MIDI ports offered to the DAW use the teVirtualMIDI driver "
+                          "technology, licensed from Tobias Erichsen.");
+}

@@ -251,9 +251,14 @@ void tst_SystemMIDIConfigurationRt::virtualPortCarriesBytesBothWays_data()
     QTest::newRow("several messages in one write")
         << Hex("b00764c510f04301f7e00040f6") << QList<QByteArray>{Hex("b00764"), Hex("c510"), Hex("f04301f7"), Hex("e00040"), Hex("f6")}
         << QList<QByteArray>{} << QByteArray();
-    // JACK carries one buffer of events a period and RtMidi drops what does not fit.
+#ifndef __SANITIZE_ADDRESS__
+    // JACK carries one buffer of events a period and RtMidi drops what does not fit. Not in the
+    // AddressSanitizer build: slowed down there, the dummy server misses periods on a loaded machine
+    // and JACK drops a missed period's MIDI on every path, which no client can tell from ours. The
+    // plain stage runs the row.
     QTest::newRow("burst held back to what each period carries")
         << Burst().join() << Burst() << QList<QByteArray>{} << QByteArray();
+#endif
 }
 
 void tst_SystemMIDIConfigurationRt::virtualPortCarriesBytesBothWays()
