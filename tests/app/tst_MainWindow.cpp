@@ -1,7 +1,7 @@
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "app/MainWindowForm.h"
-#include "app/SettingsKeys.h"
+#include "session/SettingsKeys.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/network/LoopbackConsole.h"
 #include "tests/support/LogCapture.h"

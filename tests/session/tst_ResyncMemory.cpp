@@ -4,7 +4,7 @@
 #include "MIDITranslator/MIDITranslatorRule.h"
 #include "tests/support/LogCapture.h"
 #include "tools/bridge/MidiDescriber.h"
-#include "tools/bridge/ResyncMemory.h"
+#include "session/ResyncMemory.h"
 
 #include <QJsonDocument>
 #include <QtTest>
