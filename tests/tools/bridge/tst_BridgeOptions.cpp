@@ -1,6 +1,9 @@
-// The bridge's command line and its fallback to the settings the window saved.
+// The bridge's command line, its fallback to the settings the window saved, and the lines it prints
+// for what its console session does.
 
 #include "MIDITranslator/MixerDawMap.h"
+#include "tests/support/FakeSystemMIDIConfiguration.h"
+#include "tools/bridge/Bridge.h"
 #include "tools/bridge/BridgeOptions.h"
 
 #include <QSettings>
@@ -18,6 +21,7 @@ private slots:
     void parsesTheCommandLine();
     void resolvesFromOptionsAndSettings_data();
     void resolvesFromOptionsAndSettings();
+    void reportsWhatTheSessionDoes();
 
 private:
     QTemporaryDir mDir;
@@ -130,8 +134,6 @@ void tst_BridgeOptions::resolvesFromOptionsAndSettings_data()
                                                          << QStringList{"--mixer", "KRT-32"} << "KRT-32|Mackie Control|krt.json|9|name Desk last 192.168.1.1";
     QTest::newRow("saved channel 0") << QStringList{"Ny-16/MIDIChannel=0"} << QStringList{"--mixer", "Ny-16", "--console", "10.0.0.7"}
                                      << "Ny-16|Mackie Control|ny.json|0|address 10.0.0.7";
-    QTest::newRow("saved channel out of range") << QStringList{"Ny-16/MIDIChannel=20"} << QStringList{"--mixer", "Ny-16", "--console", "10.0.0.7"}
-                                                << "Ny-16|Mackie Control|ny.json|-1|address 10.0.0.7";
     QTest::newRow("given channel beats saved") << QStringList{"Ny-16/MIDIChannel=3"} << QStringList{"--mixer", "Ny-16", "--channel", "12", "--console", "10.0.0.7"}
                                                << "Ny-16|Mackie Control|ny.json|11|address 10.0.0.7";
     QTest::newRow("saved DAW the family lacks") << QStringList{"MixerType=KRT-32", "DAWType=HUI"} << QStringList{"--console", "10.0.0.7"}
@@ -180,6 +182,44 @@ void tst_BridgeOptions::resolvesFromOptionsAndSettings()
     QCOMPARE(got, result);
     QCOMPARE(QFileInfo(setup.MapFile).absolutePath(), QFileInfo(mDir.path()).absoluteFilePath());
     QCOMPARE(setup.FindString, QString(setup.Family.startsWith("Ny") ? "NY Find" : "KRT Find"));
+}
+
+void tst_BridgeOptions::reportsWhatTheSessionDoes()
+{
+    QFile map(mDir.filePath("ny.json"));
+    QVERIFY(map.open(QIODevice::WriteOnly));
+    map.write(R"({"virtual_ports":["DAW"],"rules":[{"name":"r","incoming":{"midi":"90 k v","ports":["DAW"]},"outgoing":{"midi":"90 k v","ports":["Mixer Out"]}}]})");
+    map.close();
+    sBridgeSetup setup;
+    setup.MapFile = map.fileName();
+    setup.Mode = eConsoleMode::MidiPorts;
+    setup.MidiOut = "Desk";
+    setup.ConsoleName = "Stage";
+    setup.Monitor = true;
+    QStringList said;
+    sSessionEnvironment environment;
+    environment.Registry = new cFakeSystemMIDIConfiguration;
+    environment.MapsDirectory = mDir.path() + '/';
+    cBridge bridge(setup, [&](const QString& Line) { said << QString(Line).remove(QRegularExpression("^\\d+\\.\\d{6} ")); }, environment);
+    QVERIFY(bridge.Start());
+    cConsoleSession* session = bridge.GetSession();
+    emit session->StateTextChanged("Connecting...");
+    emit session->StateTextChanged("Connecting...");
+    emit session->TryStarted(2, QHostAddress("10.0.0.7"), true);
+    emit session->ConsoleNotFound(3);
+    emit session->RetryScheduled(1500);
+    emit session->ConnectTimedOut(QHostAddress("10.0.0.7"), 5000);
+    emit session->ConsoleAnswered(sUnit{QHostAddress("10.0.0.8"), "Stage", "NY Find"});
+    emit session->ResyncSent("Desk", {QByteArray::fromHex("901040")});
+    bridge.Stop();
+    emit session->RetryScheduled(1000);
+    QCOMPARE(said.mid(3), QStringList({"console: MIDI ports in \"\", out \"Desk\"", "console: Connecting...",
+                                       "try 2: \"Stage\" does not answer discovery; trying its last address",
+                                       "try 2: connecting to 10.0.0.7", "try 3: \"Stage\" not found yet",
+                                       "console: trying again in 1.5 s", "console: no connection to 10.0.0.7 within 5 s",
+                                       "console: \"Stage\" answers from 10.0.0.8",
+                                       "out console 90 10 40  Note On 16 velocity 64 on channel 1",
+                                       "resync: 1 control sent to the console", "stopping"}));
 }
 
 QTEST_GUILESS_MAIN(tst_BridgeOptions)

@@ -1,12 +1,14 @@
-// The bridge at work with a console simulator on loopback and an in-memory DAW side: the console is
-// brought back to the DAW's state after its link closes or resets, for a console family of each
-// kind of message (control changes, NRPNs, exclusive messages), and the link is tried again with a
-// growing pause while the console is away.
+// The console session at work with a console simulator on loopback and an in-memory DAW side: the
+// console is brought back to the DAW's last values after its link closes or resets, for a family
+// of each kind of message (control changes, NRPNs, exclusive messages); the link is tried again
+// with a growing pause while the console is away; the console counts as reachable exactly while
+// its link is up or its MIDI ports are there.
 
-#include "tests/support/RealComponent.h"
+#include "MIDITranslator/MIDITranslatorConfiguration.h"
+#include "session/ConsoleSession.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
-#include "tools/bridge/Bridge.h"
+#include "tests/support/RealComponent.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,9 +41,31 @@ QStringList Lines(const QString& Hex)
 {
     return Hex.split(QLatin1Char(','), Qt::SkipEmptyParts);
 }
+
+// A session on loopback with the in-memory registry, its map loaded.
+struct sSession
+{
+    sSession(const QString& Map, quint16 ConsolePort, int FirstRetryMs = 100, int LongestRetryMs = 30000)
+    {
+        Registry = new cFakeSystemMIDIConfiguration;
+        sSessionEnvironment environment;
+        environment.Registry = Registry;
+        environment.DiscoveryDestination = QHostAddress::LocalHost;
+        environment.DiscoveryPort = 9;
+        environment.MapsDirectory = QFileInfo(Map).absolutePath() + '/';
+        environment.ConsolePort = ConsolePort;
+        environment.FirstRetryMs = FirstRetryMs;
+        environment.LongestRetryMs = LongestRetryMs;
+        Session.reset(new cConsoleSession(environment));
+        Session->LoadMapFile(Map);
+        Session->SetChannel(0);
+    }
+    cFakeSystemMIDIConfiguration* Registry;
+    std::unique_ptr<cConsoleSession> Session;
+};
 } // namespace
 
-class tst_Bridge : public QObject
+class tst_ConsoleSession : public QObject
 {
     Q_OBJECT
 
@@ -50,18 +74,26 @@ private slots:
     void bringsTheConsoleBackAfterItsLinkDrops_data();
     void bringsTheConsoleBackAfterItsLinkDrops();
     void triesAgainWithAGrowingPause();
+    void consolePortsAreReachableWhilePresent();
 
 private:
+    QString Map(const QString& FaderOut);
     QTemporaryDir mDir;
 };
 
-void tst_Bridge::initTestCase()
+void tst_ConsoleSession::initTestCase()
 {
     QVERIFY(mDir.isValid());
     QUILLON_REQUIRE(cSimulatorProcess::Available(), QStringLiteral("the console simulator is not built"));
 }
 
-void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops_data()
+QString tst_ConsoleSession::Map(const QString& FaderOut)
+{
+    const QString path = mDir.filePath(QStringLiteral("map-%1.json").arg(qHash(FaderOut)));
+    return WriteFile(path, MapFile(FaderOut)) ? path : QString();
+}
+
+void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops_data()
 {
     QTest::addColumn<QString>("faderOut"); // the family's fader message
     QTest::addColumn<QString>("fault");    // the simulator's option
@@ -89,7 +121,7 @@ void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops_data()
     QTest::newRow("no resync") << cc << "--close-after" << false << ccLive << "";
 }
 
-void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops()
+void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops()
 {
     QFETCH(QString, faderOut);
     QFETCH(QString, fault);
@@ -97,93 +129,95 @@ void tst_Bridge::bringsTheConsoleBackAfterItsLinkDrops()
     QFETCH(QString, live);
     QFETCH(QString, afterwards);
 
-    const QString mapPath = mDir.filePath(QStringLiteral("map-%1.json").arg(QTest::currentDataTag()).replace(' ', '_'));
-    QVERIFY(WriteFile(mapPath, MapFile(faderOut)));
     // On each connection the console waits, sends one fader move and drops the link.
     const QString script = mDir.filePath("script.txt");
     QVERIFY(WriteFile(script, "sleep 1500\nb0 07 33\n"));
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--port", "0", "--no-discovery", "--script", script, fault, "3"}), qPrintable(sim.Errors()));
 
-    sBridgeSetup setup;
-    setup.Family = "Test";
-    setup.Daw = "Mackie Control";
-    setup.MapFile = mapPath;
-    setup.Channel = 0;
-    setup.Mode = eConsoleMode::Address;
-    setup.Address = QHostAddress(QHostAddress::LocalHost);
-    setup.Resync = resync;
-    setup.Monitor = true;
-    sBridgeNetwork network;
-    network.ConsolePort = sim.TcpPort;
-    network.FirstRetryMs = 100;
-    QStringList said;
-    auto* registry = new cFakeSystemMIDIConfiguration;
-    cBridge bridge(setup, [&](const QString& Line) { said << Line; }, registry, network);
-    QVERIFY(bridge.Start());
-    cFakeMIDIPort* daw = registry->VirtualPort("Mackie Control");
+    sSession s(Map(faderOut), sim.TcpPort);
+    s.Session->SetResync(resync);
+    QSignalSpy resent(s.Session.get(), &cConsoleSession::ResyncSent);
+    s.Session->UseNetwork();
+    s.Session->Connect(QHostAddress(QHostAddress::LocalHost));
+    cFakeMIDIPort* daw = s.Registry->VirtualPort("Mackie Control");
     QVERIFY(daw != nullptr);
 
-    QTRY_COMPARE_WITH_TIMEOUT(bridge.GetConnectionCount(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 1, 10000);
     for (const char* move : {"e00040", "e10020", "e00050", "90107f", "901000"})
         daw->Deliver(QByteArray::fromHex(move));
     QTRY_COMPARE_WITH_TIMEOUT(sim.OutputLines(), Lines(live), 10000);
 
-    // The console drops the link after its move; the bridge connects again and catches it up.
-    QTRY_COMPARE_WITH_TIMEOUT(bridge.GetConnectionCount(), 2, 15000);
+    // The console drops the link after its move; the session connects again and catches it up.
+    QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 2, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(sim.OutputLines(), Lines(live + afterwards), 10000);
-    QVERIFY2(said.contains("console: trying again in 0.1 s"), qPrintable(said.join('\n')));
-    if (resync)
-        QVERIFY2(said.contains("resync: 3 controls sent to the console"), qPrintable(said.join('\n')));
-    // The console's own move reached the DAW as a Mackie Control fader, and the monitor said so.
+    QCOMPARE(resent.size(), resync ? 1 : 0);
+    // The console's own move reached the DAW as a Mackie Control fader.
     QVERIFY(daw->WrittenBytes().startsWith(QByteArray::fromHex("e73333")));
-    // Monitor lines begin with the time in seconds, to the microsecond.
-    for (const char* line : {"in  console b0 07 33  CC 7 = 51 on channel 1", "out DAW \"Mackie Control\" e7 33 33  Pitch Bend 6579 on channel 8",
-                             "in  DAW \"Mackie Control\" 90 10 7f  Note On 16 velocity 127 on channel 1"})
-        QVERIFY2(!said.filter(QRegularExpression("^\\d+\\.\\d{6} " + QRegularExpression::escape(line) + '$')).isEmpty(), qPrintable(said.join('\n')));
     QTest::qWait(200);
     QCOMPARE(sim.OutputLines(), Lines(live + afterwards));
 }
 
-void tst_Bridge::triesAgainWithAGrowingPause()
+void tst_ConsoleSession::triesAgainWithAGrowingPause()
 {
-    const QString mapPath = mDir.filePath("map-retry.json");
-    QVERIFY(WriteFile(mapPath, MapFile("B*n k m")));
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--port", "0", "--no-discovery"}), qPrintable(sim.Errors()));
     const quint16 port = sim.TcpPort;
-
-    sBridgeSetup setup;
-    setup.MapFile = mapPath;
-    setup.Mode = eConsoleMode::Address;
-    setup.Address = QHostAddress(QHostAddress::LocalHost);
-    sBridgeNetwork network;
-    network.ConsolePort = port;
-    network.FirstRetryMs = 50;
-    network.LongestRetryMs = 200;
-    QStringList said;
-    cBridge bridge(setup, [&](const QString& Line) { said << Line; }, new cFakeSystemMIDIConfiguration, network);
-    QVERIFY(bridge.Start());
-    QTRY_COMPARE_WITH_TIMEOUT(bridge.GetConnectionCount(), 1, 10000);
+    sSession s(Map("B*n k m"), port, 50, 200);
+    QSignalSpy pauses(s.Session.get(), &cConsoleSession::RetryScheduled);
+    QSignalSpy reachable(s.Session.get(), &cConsoleSession::ConsoleReachableChanged);
+    s.Session->UseNetwork();
+    s.Session->Connect(QHostAddress(QHostAddress::LocalHost));
+    QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 1, 10000);
+    QVERIFY(s.Session->GetConfiguration()->IsConsoleReachable());
 
     // The console is switched off: every try fails, the pause doubles up to its longest.
     sim.Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(said.filter("trying again").size() >= 5, 10000);
-    QCOMPARE(said.filter("trying again").mid(0, 5),
-             QStringList({"console: trying again in 0.05 s", "console: trying again in 0.1 s", "console: trying again in 0.2 s",
-                          "console: trying again in 0.2 s", "console: trying again in 0.2 s"}));
-    QVERIFY(said.contains("try 3: connecting to 127.0.0.1"));
-    QCOMPARE(bridge.GetStateText(), QString("Not Connected"));
+    QTRY_VERIFY_WITH_TIMEOUT(pauses.size() >= 5, 10000);
+    QList<int> first;
+    for (int i = 0; i < 5; ++i)
+        first << pauses.at(i).at(0).toInt();
+    QCOMPARE(first, QList<int>({50, 100, 200, 200, 200}));
+    QVERIFY(!s.Session->GetConfiguration()->IsConsoleReachable());
 
     // Back on the same port: connected again, and the pause starts from the beginning.
     cSimulatorProcess again;
     QVERIFY2(again.Start({"--port", QString::number(port), "--no-discovery"}), qPrintable(again.Errors()));
-    QTRY_COMPARE_WITH_TIMEOUT(bridge.GetConnectionCount(), 2, 10000);
-    QCOMPARE(bridge.GetStateText(), QString("Connected"));
-    const int before = said.size();
+    QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 2, 10000);
+    QCOMPARE(s.Session->GetStateText(), QString("Connected"));
+    pauses.clear();
     again.Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(said.mid(before).contains("console: trying again in 0.05 s"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!pauses.isEmpty(), 10000);
+    QCOMPARE(pauses.first().at(0).toInt(), 50);
+    // Reachable on each connection, unreachable when each was lost; none after Disconnect.
+    QVERIFY(reachable.size() >= 4);
+    s.Session->Disconnect();
+    pauses.clear();
+    QTest::qWait(300);
+    QVERIFY(pauses.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(tst_Bridge)
-#include "tst_Bridge.moc"
+void tst_ConsoleSession::consolePortsAreReachableWhilePresent()
+{
+    sSession s(Map("B*n k m"), 9);
+    s.Session->SetConsoleInput("Desk In");
+    s.Session->SetConsoleOutput("Desk Out");
+    s.Session->UseMIDIPorts();
+    QVERIFY(!s.Session->IsConsoleReachable());
+    s.Registry->PlugInput("Desk In");
+    QVERIFY(!s.Session->IsConsoleReachable());
+    cFakeMIDIPort* desk = s.Registry->PlugOutput("Desk Out");
+    QVERIFY(s.Session->GetConfiguration()->IsConsoleReachable());
+
+    // The DAW moves a fader; the desk is pulled out and plugged in again: it gets the value back.
+    s.Registry->VirtualPort("Mackie Control")->Deliver(QByteArray::fromHex("e00040"));
+    QTRY_COMPARE(desk->WrittenBytes(), QByteArray::fromHex("b00040"));
+    s.Registry->UnplugOutput("Desk Out");
+    QVERIFY(!s.Session->GetConfiguration()->IsConsoleReachable());
+    desk = s.Registry->PlugOutput("Desk Out");
+    QVERIFY(s.Session->IsConsoleReachable());
+    QCOMPARE(desk->WrittenBytes(), QByteArray::fromHex("b00040"));
+}
+
+QTEST_GUILESS_MAIN(tst_ConsoleSession)
+#include "tst_ConsoleSession.moc"
