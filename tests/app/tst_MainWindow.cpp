@@ -71,10 +71,6 @@ private slots:
     // Family, protocol, channel, mode and ports.
     void firstStartWithAnEmptyStore();
     void withoutMapsTheWindowStillWorks();
-    void storedFamilyNames_data();
-    void storedFamilyNames();
-    void storedChannels_data();
-    void storedChannels();
     void aChosenChannelReachesEveryChannelVariable();
     void twoFamiliesKeepTheirOwnSettings();
     void theProtocolIsSharedBetweenFamilies();
@@ -253,67 +249,6 @@ void tst_MainWindow::withoutMapsTheWindowStillWorks()
     QCOMPARE(w.Status(), QString("Not Connected"));
     w.Choose("mMIDIChannelComboBox", "3");
     QCOMPARE(Stored(MIDIChannelKey("")).toUInt(), 2u);
-}
-
-void tst_MainWindow::storedFamilyNames_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<QString>("loaded");
-
-    QTest::newRow("Ny, the old name") << "Ny" << "Ny-16" << "ny_mackie.json";
-    QTest::newRow("Ny-16") << "Ny-16" << "Ny-16" << "ny_mackie.json";
-    QTest::newRow("ny in lower case") << "ny" << "KRT-24" << "krt_cubase.json";
-    QTest::newRow("a family the map lost") << "Oskel 9" << "KRT-24" << "krt_cubase.json";
-    QTest::newRow("a family whose map file is missing") << "Zeta" << "Zeta" << "zeta_missing.json";
-}
-
-void tst_MainWindow::storedFamilyNames()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, selected);
-    QFETCH(QString, loaded);
-    Store(MixerTypeKey(), stored);
-    cLogCapture log;
-    sWindow w(mPlace.Maps());
-    QCOMPARE(w.Current("mMixerTypeComboBox"), selected);
-    QCOMPARE(Stored(MixerTypeKey()).toString(), selected);
-    QCOMPARE(w.LoadedFile(), loaded);
-    // Only the family whose map file is missing says so in the log.
-    QCOMPARE(!log.Messages().filter("zeta_missing.json").isEmpty(), selected == "Zeta");
-}
-
-void tst_MainWindow::storedChannels_data()
-{
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<uint>("applied");
-
-    QTest::newRow("none") << QVariant() << "2" << 1u;
-    QTest::newRow("0") << QVariant(0u) << "1" << 0u;
-    QTest::newRow("15") << QVariant(15u) << "16" << 15u;
-    QTest::newRow("16, out of range") << QVariant(16u) << "2" << 1u;
-    QTest::newRow("259, cut to 8 bits") << QVariant(259u) << "4" << 3u;
-    QTest::newRow("text") << QVariant("loud") << "1" << 0u;
-}
-
-void tst_MainWindow::storedChannels()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(QString, shown);
-    QFETCH(uint, applied);
-    if (stored.isValid())
-        Store(MIDIChannelKey("KRT-24"), stored);
-    sWindow w(mPlace.Maps());
-    QCOMPARE(w.Current("mMIDIChannelComboBox"), shown);
-    QCOMPARE(ChannelVariables(w), QStringList({QString("n=%1").arg(applied)}));
-    QCOMPARE(Stored(MIDIChannelKey("KRT-24")).toUInt(), applied);
-
-    // What is shown is what the rules use: a fader on the channel shown reaches the DAW.
-    cFakeMIDIPort* desk = w.Registry->PlugInput("Desk");
-    w.Choose("mMixerMIDIInComboBox", "Desk");
-    desk->Deliver(QByteArray::fromHex(QByteArray::number(0xB0 + applied, 16) + "0742"));
-    QTRY_COMPARE(w.Registry->VirtualPort("KRT Cubase DAW")->WrittenBytes(), QByteArray::fromHex("e00042"));
 }
 
 void tst_MainWindow::aChosenChannelReachesEveryChannelVariable()

@@ -117,29 +117,16 @@ void tst_BridgeOptions::resolvesFromOptionsAndSettings_data()
         << QStringList{"MixerType=Ny-16", "DAWType=HUI", "Ny-16/Mode=TCP", "Ny-16/MIDIChannel=4",
                        "Ny-16/Connection/DefaultUnitName=Stage Left", "Ny-16/Connection/DefaultUnitIP=10.1.1.9"}
         << QStringList{} << "Ny-16|HUI|ny_hui.json|4|name Stage Left last 10.1.1.9";
-    QTest::newRow("old family name Ny") << QStringList{"MixerType=Ny", "Ny-16/Mode=TCP"} << QStringList{}
-                                        << "Ny-16|Mackie Control|ny.json|1|address 192.168.1.1";
-    QTest::newRow("saved Custom console") << QStringList{"MixerType=Ny-16", "Ny-16/Mode=TCP", "Ny-16/Connection/DefaultUnitName=Custom",
-                                                         "Ny-16/Connection/DefaultUnitIP=10.2.2.2"}
-                                          << QStringList{} << "Ny-16|Mackie Control|ny.json|1|address 10.2.2.2";
     QTest::newRow("saved address broken") << QStringList{"MixerType=Ny-16", "Ny-16/Mode=TCP", "Ny-16/Connection/DefaultUnitIP=nowhere"}
                                           << QStringList{} << "error: no IPv4 address";
-    QTest::newRow("saved ports") << QStringList{"MixerType=Ny-16", "Ny-16/Mode=MIDI", "Ny-16/MIDI/InputPort=USB In", "Ny-16/MIDI/OutputPort=USB Out"}
-                                 << QStringList{} << "Ny-16|Mackie Control|ny.json|1|ports USB In>USB Out";
     QTest::newRow("one port given, the other saved") << QStringList{"MixerType=Ny-16", "Ny-16/MIDI/OutputPort=USB Out"}
                                                      << QStringList{"--midi-in", "Other In"} << "Ny-16|Mackie Control|ny.json|1|ports Other In>USB Out";
     QTest::newRow("settings of another family unused") << QStringList{"MixerType=Ny-16", "KRT-32/Mode=TCP", "KRT-32/MIDIChannel=9"}
                                                        << QStringList{"--console", "10.0.0.7"} << "Ny-16|Mackie Control|ny.json|1|address 10.0.0.7";
     QTest::newRow("given family picks its own settings") << QStringList{"MixerType=Ny-16", "KRT-32/MIDIChannel=9", "KRT-32/Mode=TCP", "KRT-32/Connection/DefaultUnitName=Desk"}
                                                          << QStringList{"--mixer", "KRT-32"} << "KRT-32|Mackie Control|krt.json|9|name Desk last 192.168.1.1";
-    QTest::newRow("saved channel 0") << QStringList{"Ny-16/MIDIChannel=0"} << QStringList{"--mixer", "Ny-16", "--console", "10.0.0.7"}
-                                     << "Ny-16|Mackie Control|ny.json|0|address 10.0.0.7";
     QTest::newRow("given channel beats saved") << QStringList{"Ny-16/MIDIChannel=3"} << QStringList{"--mixer", "Ny-16", "--channel", "12", "--console", "10.0.0.7"}
                                                << "Ny-16|Mackie Control|ny.json|11|address 10.0.0.7";
-    QTest::newRow("saved DAW the family lacks") << QStringList{"MixerType=KRT-32", "DAWType=HUI"} << QStringList{"--console", "10.0.0.7"}
-                                                << "KRT-32|Mackie Control|krt.json|1|address 10.0.0.7";
-    QTest::newRow("saved family unknown") << QStringList{"MixerType=Gone"} << QStringList{"--console", "10.0.0.7"}
-                                          << "KRT-32|Mackie Control|krt.json|1|address 10.0.0.7";
     QTest::newRow("unknown family given") << QStringList{} << QStringList{"--mixer", "Ny-32", "--console", "10.0.0.7"} << "error: unknown console family \"Ny-32\"";
     QTest::newRow("unknown protocol given") << QStringList{} << QStringList{"--mixer", "KRT-32", "--daw", "HUI", "--console", "10.0.0.7"}
                                             << "error: has no DAW protocol \"HUI\"";
