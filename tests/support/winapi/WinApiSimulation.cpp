@@ -2,7 +2,6 @@
 
 #include "Common/MIDI/Virtual/VirtualMIDIDriverWin.h"
 
-#include <QAbstractEventDispatcher>
 #include <QList>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -73,6 +73,14 @@ struct sState
     HANDLE LastRecipient = nullptr;
     DWORD LastFlags = 0;
     DEV_BROADCAST_DEVICEINTERFACE_W LastFilter{};
+    // Registered window classes by name, and the live windows with their procedure and user data.
+    std::map<std::wstring, WNDPROC> Classes;
+    struct sWindow
+    {
+        WNDPROC Procedure;
+        LONG_PTR UserData;
+    };
+    std::map<HWND, sWindow> Windows;
 
     bool DriverInstalled = true;
     bool DriverLoaded = false;
@@ -472,6 +480,76 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE Recipient, LPVOID Notificat
     return NewHandle<HDEVNOTIFY>(s);
 }
 
+HMODULE WINAPI GetModuleHandleW(LPCWSTR)
+{
+    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000));
+}
+
+ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* Class)
+{
+    sState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    if (Class == nullptr || Class->lpszClassName == nullptr || Class->lpfnWndProc == nullptr || Class->cbSize != sizeof(WNDCLASSEXW))
+    {
+        gLastError = 87;
+        return 0;
+    }
+    if (!s.Classes.emplace(Class->lpszClassName, Class->lpfnWndProc).second)
+    {
+        gLastError = ERROR_CLASS_ALREADY_EXISTS;
+        return 0;
+    }
+    return static_cast<ATOM>(0xC000 + s.Classes.size());
+}
+
+HWND WINAPI CreateWindowExW(DWORD, LPCWSTR ClassName, LPCWSTR, DWORD, int, int, int, int, HWND Parent, HMENU, HINSTANCE, LPVOID)
+{
+    sState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    // Only message-only windows are simulated: anything else would need a display.
+    const auto found = ClassName != nullptr ? s.Classes.find(ClassName) : s.Classes.end();
+    if (found == s.Classes.end() || Parent != HWND_MESSAGE)
+    {
+        gLastError = 1407; // ERROR_CANNOT_FIND_WND_CLASS
+        return nullptr;
+    }
+    const HWND window = NewHandle<HWND>(s);
+    s.Windows[window] = sState::sWindow{found->second, 0};
+    return window;
+}
+
+BOOL WINAPI DestroyWindow(HWND Window)
+{
+    sState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    return s.Windows.erase(Window) == 1 ? TRUE : FALSE;
+}
+
+LONG_PTR WINAPI SetWindowLongPtrW(HWND Window, int Index, LONG_PTR Value)
+{
+    sState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    const auto found = s.Windows.find(Window);
+    if (found == s.Windows.end() || Index != GWLP_USERDATA)
+        return 0;
+    const LONG_PTR previous = found->second.UserData;
+    found->second.UserData = Value;
+    return previous;
+}
+
+LONG_PTR WINAPI GetWindowLongPtrW(HWND Window, int Index)
+{
+    sState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    const auto found = s.Windows.find(Window);
+    return found == s.Windows.end() || Index != GWLP_USERDATA ? 0 : found->second.UserData;
+}
+
+LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle)
 {
     sState& s = State();
@@ -821,26 +899,23 @@ QByteArray cWinApiSimulation::InterfaceBroadcast(const QString& Path, DWORD Devi
 
 bool cWinApiSimulation::SendDeviceChange(WPARAM Event, const QByteArray& Broadcast)
 {
-    HANDLE recipient = nullptr;
+    HWND recipient = nullptr;
+    WNDPROC procedure = nullptr;
     {
         std::lock_guard<std::mutex> lock(State().Lock);
         if (State().ActiveNotifications == 0)
             return false;
-        recipient = State().LastRecipient;
+        recipient = static_cast<HWND>(State().LastRecipient);
+        const auto window = State().Windows.find(recipient);
+        if (window == State().Windows.end())
+            return false;
+        procedure = window->second.Procedure;
     }
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    if (dispatcher == nullptr)
-        return false;
     // A copy in memory that is suitably aligned for the broadcast records.
     std::vector<std::uint64_t> storage((static_cast<std::size_t>(Broadcast.size()) + 7) / 8 + 1, 0);
     std::memcpy(storage.data(), Broadcast.constData(), static_cast<std::size_t>(Broadcast.size()));
-    MSG message{};
-    message.hwnd = static_cast<HWND>(recipient);
-    message.message = WM_DEVICECHANGE;
-    message.wParam = Event;
-    message.lParam = reinterpret_cast<LPARAM>(storage.data());
-    long result = 0;
-    return dispatcher->filterNativeEvent(QByteArrayLiteral("windows_generic_MSG"), &message, &result);
+    // As the event loop dispatches it: the window's procedure on this thread, no lock held.
+    return procedure(recipient, WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(storage.data())) != 0;
 }
 
 void cWinApiSimulation::FailNotificationRegistration(bool Fail)
