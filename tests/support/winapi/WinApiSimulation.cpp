@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace
@@ -75,12 +76,7 @@ struct sState
     DEV_BROADCAST_DEVICEINTERFACE_W LastFilter{};
     // Registered window classes by name, and the live windows with their procedure and user data.
     std::map<std::wstring, WNDPROC> Classes;
-    struct sWindow
-    {
-        WNDPROC Procedure;
-        LONG_PTR UserData;
-    };
-    std::map<HWND, sWindow> Windows;
+    std::map<HWND, std::pair<WNDPROC, LONG_PTR>> Windows;
 
     bool DriverInstalled = true;
     bool DriverLoaded = false;
@@ -482,67 +478,47 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE Recipient, LPVOID Notificat
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR)
 {
-    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000));
+    return nullptr;
 }
 
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* Class)
 {
-    sState& s = State();
-    std::lock_guard<std::mutex> lock(s.Lock);
-    if (Class == nullptr || Class->lpszClassName == nullptr || Class->lpfnWndProc == nullptr || Class->cbSize != sizeof(WNDCLASSEXW))
-    {
-        gLastError = 87;
-        return 0;
-    }
-    if (!s.Classes.emplace(Class->lpszClassName, Class->lpfnWndProc).second)
-    {
-        gLastError = ERROR_CLASS_ALREADY_EXISTS;
-        return 0;
-    }
-    return static_cast<ATOM>(0xC000 + s.Classes.size());
+    std::lock_guard<std::mutex> lock(State().Lock);
+    if (State().Classes.emplace(Class->lpszClassName, Class->lpfnWndProc).second)
+        return static_cast<ATOM>(State().Classes.size());
+    gLastError = ERROR_CLASS_ALREADY_EXISTS;
+    return 0;
 }
 
+// Only message-only windows are simulated: anything else would need a display.
 HWND WINAPI CreateWindowExW(DWORD, LPCWSTR ClassName, LPCWSTR, DWORD, int, int, int, int, HWND Parent, HMENU, HINSTANCE, LPVOID)
 {
     sState& s = State();
     std::lock_guard<std::mutex> lock(s.Lock);
-    // Only message-only windows are simulated: anything else would need a display.
-    const auto found = ClassName != nullptr ? s.Classes.find(ClassName) : s.Classes.end();
+    const auto found = s.Classes.find(ClassName);
     if (found == s.Classes.end() || Parent != HWND_MESSAGE)
-    {
-        gLastError = 1407; // ERROR_CANNOT_FIND_WND_CLASS
         return nullptr;
-    }
     const HWND window = NewHandle<HWND>(s);
-    s.Windows[window] = sState::sWindow{found->second, 0};
+    s.Windows[window] = {found->second, 0};
     return window;
 }
 
 BOOL WINAPI DestroyWindow(HWND Window)
 {
-    sState& s = State();
-    std::lock_guard<std::mutex> lock(s.Lock);
-    return s.Windows.erase(Window) == 1 ? TRUE : FALSE;
+    std::lock_guard<std::mutex> lock(State().Lock);
+    return State().Windows.erase(Window) == 1 ? TRUE : FALSE;
 }
 
-LONG_PTR WINAPI SetWindowLongPtrW(HWND Window, int Index, LONG_PTR Value)
+LONG_PTR WINAPI SetWindowLongPtrW(HWND Window, int, LONG_PTR Value)
 {
-    sState& s = State();
-    std::lock_guard<std::mutex> lock(s.Lock);
-    const auto found = s.Windows.find(Window);
-    if (found == s.Windows.end() || Index != GWLP_USERDATA)
-        return 0;
-    const LONG_PTR previous = found->second.UserData;
-    found->second.UserData = Value;
-    return previous;
+    std::lock_guard<std::mutex> lock(State().Lock);
+    return std::exchange(State().Windows.at(Window).second, Value);
 }
 
-LONG_PTR WINAPI GetWindowLongPtrW(HWND Window, int Index)
+LONG_PTR WINAPI GetWindowLongPtrW(HWND Window, int)
 {
-    sState& s = State();
-    std::lock_guard<std::mutex> lock(s.Lock);
-    const auto found = s.Windows.find(Window);
-    return found == s.Windows.end() || Index != GWLP_USERDATA ? 0 : found->second.UserData;
+    std::lock_guard<std::mutex> lock(State().Lock);
+    return State().Windows.at(Window).second;
 }
 
 LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
@@ -909,7 +885,7 @@ bool cWinApiSimulation::SendDeviceChange(WPARAM Event, const QByteArray& Broadca
         const auto window = State().Windows.find(recipient);
         if (window == State().Windows.end())
             return false;
-        procedure = window->second.Procedure;
+        procedure = window->second.first;
     }
     // A copy in memory that is suitably aligned for the broadcast records.
     std::vector<std::uint64_t> storage((static_cast<std::size_t>(Broadcast.size()) + 7) / 8 + 1, 0);

@@ -84,20 +84,12 @@ typedef WORD ATOM;
 typedef std::intptr_t LONG_PTR;
 typedef struct HMENU__* HMENU;
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
-struct WNDCLASSEXW
+struct WNDCLASSEXW // the members Quillon sets
 {
     UINT cbSize;
-    UINT style;
     WNDPROC lpfnWndProc;
-    int cbClsExtra;
-    int cbWndExtra;
     HINSTANCE hInstance;
-    HANDLE hIcon;
-    HANDLE hCursor;
-    HANDLE hbrBackground;
-    LPCWSTR lpszMenuName;
     LPCWSTR lpszClassName;
-    HANDLE hIconSm;
 };
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<std::intptr_t>(-3)))
 #define GWLP_USERDATA (-21)

@@ -121,8 +121,6 @@ void tst_BridgeOptions::resolvesFromOptionsAndSettings_data()
                                           << QStringList{} << "error: no IPv4 address";
     QTest::newRow("one port given, the other saved") << QStringList{"MixerType=Ny-16", "Ny-16/MIDI/OutputPort=USB Out"}
                                                      << QStringList{"--midi-in", "Other In"} << "Ny-16|Mackie Control|ny.json|1|ports Other In>USB Out";
-    QTest::newRow("settings of another family unused") << QStringList{"MixerType=Ny-16", "KRT-32/Mode=TCP", "KRT-32/MIDIChannel=9"}
-                                                       << QStringList{"--console", "10.0.0.7"} << "Ny-16|Mackie Control|ny.json|1|address 10.0.0.7";
     QTest::newRow("given family picks its own settings") << QStringList{"MixerType=Ny-16", "KRT-32/MIDIChannel=9", "KRT-32/Mode=TCP", "KRT-32/Connection/DefaultUnitName=Desk"}
                                                          << QStringList{"--mixer", "KRT-32"} << "KRT-32|Mackie Control|krt.json|9|name Desk last 192.168.1.1";
     QTest::newRow("given channel beats saved") << QStringList{"Ny-16/MIDIChannel=3"} << QStringList{"--mixer", "Ny-16", "--channel", "12", "--console", "10.0.0.7"}
@@ -174,15 +172,9 @@ void tst_BridgeOptions::resolvesFromOptionsAndSettings()
 void tst_BridgeOptions::reportsWhatTheSessionDoes()
 {
     QFile map(mDir.filePath("ny.json"));
-    QVERIFY(map.open(QIODevice::WriteOnly));
-    map.write(R"({"virtual_ports":["DAW"],"rules":[{"name":"r","incoming":{"midi":"90 k v","ports":["DAW"]},"outgoing":{"midi":"90 k v","ports":["Mixer Out"]}}]})");
+    QVERIFY(map.open(QIODevice::WriteOnly) && map.write(R"({"rules":[{"name":"r","incoming":{"midi":"90 k v","ports":["D"]},"outgoing":{"midi":"90 k v","ports":["D"]}}]})") > 0);
     map.close();
-    sBridgeSetup setup;
-    setup.MapFile = map.fileName();
-    setup.Mode = eConsoleMode::MidiPorts;
-    setup.MidiOut = "Desk";
-    setup.ConsoleName = "Stage";
-    setup.Monitor = true;
+    sBridgeSetup setup{"", "", "", map.fileName(), 0, eConsoleMode::MidiPorts, QHostAddress(), "Stage", "", "Desk", true, true};
     QStringList said;
     sSessionEnvironment environment;
     environment.Registry = new cFakeSystemMIDIConfiguration;
