@@ -21,6 +21,8 @@ private slots:
     void bothFrontEndsReadTheStoreAlike_data();
     void bothFrontEndsReadTheStoreAlike();
     void whatTheWindowStoresTheBridgeRuns();
+    void bridgeOptionsBeatTheStore_data();
+    void bridgeOptionsBeatTheStore();
 
 private:
     QString Bridge(const QStringList& Arguments = {});
@@ -132,6 +134,41 @@ void tst_SessionSettings::whatTheWindowStoresTheBridgeRuns()
     }
     QCOMPARE(Bridge(), QString("Ny-16|HUI|5|4|tcp 127.0.0.42"));
     QCOMPARE(Bridge({"--mixer", "KRT-24"}), QString("KRT-24|Cubase|9|8|midi Desk A>"));
+}
+
+// Settings as in the table above, the bridge's arguments, and its setup in short or part of its error.
+void tst_SessionSettings::bridgeOptionsBeatTheStore_data()
+{
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("result");
+
+    const QStringList address{"--console", "10.0.0.7"};
+    QTest::newRow("nothing saved, nothing given") << QStringList{} << QStringList{} << "no console given";
+    QTest::newRow("nothing saved, address given") << QStringList{} << address << "KRT-24|Cubase|2|1|tcp 10.0.0.7";
+    QTest::newRow("saved address broken") << QStringList{"KRT-24/Mode=TCP", "KRT-24/Connection/DefaultUnitIP=nowhere"} << QStringList{}
+                                          << "\"nowhere\" of family \"KRT-24\" is no IPv4 address";
+    QTest::newRow("one port given, the other saved") << QStringList{"KRT-24/MIDI/OutputPort=USB Out"} << QStringList{"--midi-in", "Other In"}
+                                                     << "KRT-24|Cubase|2|1|midi Other In>USB Out";
+    QTest::newRow("given family picks its own settings") << QStringList{"MixerType=Ny-16", "KRT-24/MIDIChannel=9", "KRT-24/Mode=TCP"}
+                                                         << QStringList{"--mixer", "KRT-24"} << "KRT-24|Cubase|10|9|tcp 192.168.1.1";
+    QTest::newRow("given protocol and channel beat saved") << QStringList{"Ny-16/MIDIChannel=3", "DAWType=Mackie"}
+                                                           << QStringList{"--mixer", "Ny-16", "--daw", "HUI", "--channel", "12"} + address
+                                                           << "Ny-16|HUI|12|11|tcp 10.0.0.7";
+    QTest::newRow("unknown family given") << QStringList{} << QStringList{"--mixer", "Ny-32"} + address << "unknown console family \"Ny-32\"";
+    QTest::newRow("unknown protocol given") << QStringList{} << QStringList{"--mixer", "KRT-24", "--daw", "HUI"} + address
+                                            << "has no DAW protocol \"HUI\"";
+}
+
+void tst_SessionSettings::bridgeOptionsBeatTheStore()
+{
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, result);
+    for (const QString& entry : settings)
+        QSettings().setValue(entry.section('=', 0, 0), entry.section('=', 1));
+    const QString setup = Bridge(arguments);
+    QVERIFY2(setup.contains(result), qPrintable(setup));
 }
 
 QTEST_MAIN(tst_SessionSettings)
