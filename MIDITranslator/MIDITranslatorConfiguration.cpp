@@ -17,7 +17,7 @@ namespace
 {
 const QString kMixerIn = QStringLiteral("Mixer In");
 const QString kMixerOut = QStringLiteral("Mixer Out");
-const QString kTCPPortName = QStringLiteral("Corvane Internal TCP MIDI");
+const QString kTCPPortName = cMIDITranslatorConfiguration::TCPPortName();
 } // namespace
 
 cMIDITranslatorConfiguration::cMIDITranslatorConfiguration() : cMIDITranslatorConfiguration(nullptr) {}
@@ -248,6 +248,11 @@ void cMIDITranslatorConfiguration::SetTCPInputOutput(cMIDIInputOutput* Port)
         mRegistry->AddInputOutput(kTCPPortName, Port);
     else
         mRegistry->RemoveInputOutput(kTCPPortName);
+}
+
+QString cMIDITranslatorConfiguration::TCPPortName()
+{
+    return QStringLiteral("Corvane Internal TCP MIDI");
 }
 
 void cMIDITranslatorConfiguration::SetTrafficObserver(cMIDITrafficObserver* Observer)

@@ -57,6 +57,8 @@ public:
     // Bind the map file's "Mixer In" / "Mixer Out" aliases to a real port, if the file declared them.
     void SetMixerInputPortName(const QString& PortName);
     void SetMixerOutputPortName(const QString& PortName);
+    // The name under which the TCP link is registered: "Corvane Internal TCP MIDI".
+    static QString TCPPortName();
     // Registers the TCP link under "Corvane Internal TCP MIDI"; null takes it out again.
     void SetTCPInputOutput(cMIDIInputOutput* Port);
     // Whether the console can be reached now: its link is connected, or its MIDI ports are open.

@@ -17,6 +17,7 @@ QJsonDocument cMixerDawMap::ReadJsonFile(const QString& Path)
 void cMixerDawMap::Load(const QString& Path)
 {
     mMap.clear();
+    mFindStrings.clear();
     const QJsonDocument document = ReadJsonFile(Path);
     // Wrong JSON types read as empty values, so a malformed part simply contributes nothing.
     const QJsonArray mixers = document.object().value(QLatin1String("mixers")).toArray();
@@ -33,8 +34,14 @@ void cMixerDawMap::Load(const QString& Path)
             if (!dawName.isEmpty() && !file.isEmpty())
                 daws.append(qMakePair(dawName, file));
         }
-        if (!name.isEmpty())
-            mMap.insert(name, daws);
+        if (name.isEmpty())
+            continue;
+        mMap.insert(name, daws);
+        const QJsonValue find = mixer.value(QLatin1String("find"));
+        if (find.isString())
+            mFindStrings.insert(name, find.toString());
+        else
+            mFindStrings.remove(name);
     }
 }
 
@@ -69,6 +76,23 @@ QString cMixerDawMap::GetMapFileName(const QString& MixerName, const QString& DA
         if (daw.first == DAWName)
             return daw.second;
     LOG_ERROR("Unknown DAW \"%s\" for mixer \"%s\"", DAWName.toLocal8Bit().constData(), MixerName.toLocal8Bit().constData());
+    return QString();
+}
+
+QString cMixerDawMap::GetFindString(const QString& MixerName) const
+{
+    const auto found = mFindStrings.constFind(MixerName);
+    return found != mFindStrings.constEnd() ? *found : FindStringByName(MixerName);
+}
+
+QString cMixerDawMap::FindStringByName(const QString& MixerName)
+{
+    if (MixerName.contains(QLatin1String("Ny")))
+        return QStringLiteral("NY Find");
+    if (MixerName.contains(QLatin1String("KRT")))
+        return QStringLiteral("KRT Find");
+    if (MixerName.contains(QLatin1String("Oskel")))
+        return QStringLiteral("PVX Find");
     return QString();
 }
 

@@ -24,6 +24,11 @@ public:
     // The map file for the pair; the family name itself for an unknown family and an empty string
     // for an unknown protocol, both logged.
     QString GetMapFileName(const QString& MixerName, const QString& DAWName) const;
+    // The family's discovery query text: its optional "find" key, else the rule by name below.
+    QString GetFindString(const QString& MixerName) const;
+    // The query text for files without "find": by the first of "Ny", "KRT", "Oskel" in the name
+    // (case-sensitive); empty when none is there.
+    static QString FindStringByName(const QString& MixerName);
 
     // The "Maps" folder next to the executable, ending in a separator.
     static QString GetMapsDirectory();
@@ -34,4 +39,6 @@ private:
 
     // Family name to its (DAW protocol, map file) pairs, in file order.
     QHash<QString, QList<QPair<QString, QString>>> mMap;
+    // Family name to its "find" text, for the families whose entry has one.
+    QHash<QString, QString> mFindStrings;
 };

@@ -31,21 +31,3 @@ QValidator::State cIPAddressValidator::validate(QString& Input, int&) const
     }
     return allZero ? Invalid : Acceptable;
 }
-
-QHostAddress cIPAddressValidator::ToAddress(const QString& Text)
-{
-    const QStringList parts = Text.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    if (parts.size() != 4)
-        return QHostAddress();
-    quint32 address = 0;
-    for (const QString& rawPart : parts)
-    {
-        const QString part = rawPart.trimmed();
-        bool isNumber = false;
-        const uint value = part.toUInt(&isNumber, 10);
-        if (!isNumber || part.isEmpty() || value > 255 || !part.at(0).isDigit())
-            return QHostAddress();
-        address = (address << 8) | value;
-    }
-    return QHostAddress(address);
-}

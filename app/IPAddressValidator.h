@@ -20,12 +20,6 @@ public:
     // digit, or an address of zeros only; Acceptable otherwise. Neither argument is changed.
     State validate(QString& Input, int& Pos) const override;
 
-    // The address of a text of four dot-separated decimal groups (blanks around the groups allowed,
-    // as the mask leaves them). Groups are read in decimal also with leading zeros, which the mask
-    // invites ("192.168.001.010" is 192.168.1.10, not the octal reading 192.168.1.8). A null
-    // address for anything else.
-    static QHostAddress ToAddress(const QString& Text);
-
 private:
     QIntValidator* mIntValidator;
 };

@@ -3,13 +3,13 @@
 #include "Common/LogError.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
-#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "app/IPAddressValidator.h"
 #include "app/MIDIActiveWidget.h"
 #include "app/MainWindowForm.h"
-#include "app/SettingsKeys.h"
-#include "network/MultiUnitFinder.h"
+#include "session/Identity.h"
+#include "session/SessionSettings.h"
+#include "session/SettingsKeys.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,10 +25,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QSettings>
 #include <QStatusBar>
 #include <QUrl>
 #include <QVariant>
+
+#include <algorithm>
 
 // The compiled-in icons live in this static library; Qt's registration macro must be used outside
 // any namespace.
@@ -39,10 +40,8 @@ static void RegisterQuillonResources()
 
 namespace
 {
-const QString kProductName = QStringLiteral("Quillon");
-const QString kVersion = QStringLiteral("1.40");
-const QString kTCPPortName = QStringLiteral("Corvane Internal TCP MIDI");
-const QString kMIDIChannelVariable = QStringLiteral("MIDI Channel");
+const QString kProductName = cIdentity::ApplicationName();
+const QString kVersion = cIdentity::Version();
 const QString kNoPort = QStringLiteral("-");
 const QString kOfflinePrefix = QStringLiteral("(Offline) ");
 const QString kIconPath = QStringLiteral(":/Images/Quillon.ico");
@@ -51,22 +50,11 @@ const QString kIconPath = QStringLiteral(":/Images/Quillon.ico");
 const QString gAboutTitle = QStringLiteral("About ") + kProductName;
 const QString gAboutText = kProductName + QLatin1Char(' ') + kVersion + QStringLiteral("\n\n") +
                            QStringLiteral("Copyright ") + QChar(0x00A9) + QLatin1Char(' ') +
-                           QString::number(QDate::currentDate().year()) + QStringLiteral(" Corvane") +
+                           QString::number(QDate::currentDate().year()) + QLatin1Char(' ') + cIdentity::OrganisationName() +
                            QLatin1Char('\n') + QStringLiteral("All rights reserved.") +
                            (VirtualMIDIPortsCredit().isEmpty() ? QString()
                                                                : QStringLiteral("\n\n") + VirtualMIDIPortsCredit());
 
-// The discovery query of a console family, chosen by the family's name (first match wins).
-QString FindStringFor(const QString& MixerName)
-{
-    if (MixerName.contains(QLatin1String("Ny")))
-        return QStringLiteral("NY Find");
-    if (MixerName.contains(QLatin1String("KRT")))
-        return QStringLiteral("KRT Find");
-    if (MixerName.contains(QLatin1String("Oskel")))
-        return QStringLiteral("PVX Find");
-    return QString();
-}
 } // namespace
 
 cMainWindow::cMainWindow(QWidget* Parent, const sMainWindowEnvironment& Environment)
@@ -78,19 +66,14 @@ cMainWindow::cMainWindow(QWidget* Parent, const sMainWindowEnvironment& Environm
       mQuitAction(nullptr),
       mSystemTrayIcon(nullptr),
       mTrayMenu(nullptr),
-      mMIDITranslatorConfiguration(nullptr),
+      mSession(nullptr),
       mMIDIPortsWidgetGroup(nullptr),
       mTCPIPWidgetGroup(nullptr),
-      mMultiUnitFinder(nullptr),
-      mTCPMIDIInputOutput(nullptr),
-      mEnvironment(Environment)
+      mCustomUnit(cSessionSettings::CustomUnit(QHostAddress(DefaultUnitIP())))
 {
     RegisterQuillonResources();
-    mCustomUnit.Address = QHostAddress(DefaultUnitIP());
-    mCustomUnit.Name = QStringLiteral("Custom");
-    mCustomUnit.FindString = QString();
-
-    mMixerDawMap.Load(MapsDirectory() + QStringLiteral("mixer_map.json"));
+    // The session (and with it the map) first: the widgets are filled from it.
+    mSession = new cConsoleSession(Environment, this);
 
     mUi->SetupUi(this);
 
@@ -101,9 +84,6 @@ cMainWindow::cMainWindow(QWidget* Parent, const sMainWindowEnvironment& Environm
     // The window takes the size of what is visible, and changes it when a widget group is shown or
     // hidden.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-
-    mMIDITranslatorConfiguration = new cMIDITranslatorConfiguration(mEnvironment.Registry);
-    mEnvironment.Registry = nullptr; // the configuration owns it now
 
     PopulateMixerTypeComboBox();
     CreateTCPMIDIInputOutput();
@@ -120,13 +100,10 @@ cMainWindow::cMainWindow(QWidget* Parent, const sMainWindowEnvironment& Environm
 
 cMainWindow::~cMainWindow()
 {
-    // Driver-level virtual ports stay open across map reloads; they are closed only now.
-    CloseAllVirtualMIDIPorts();
-    delete mMIDITranslatorConfiguration;
-    mMIDITranslatorConfiguration = nullptr;
-    // The link says "Not Connected" from its own destructor, after the form is gone.
-    if (mTCPMIDIInputOutput != nullptr)
-        mTCPMIDIInputOutput->disconnect(this);
+    // The session closes the virtual ports, then frees the engine; nothing it says afterwards
+    // reaches the form.
+    mSession->disconnect(this);
+    mSession->Stop();
     delete mUi;
     mUi = nullptr;
 }
@@ -148,36 +125,26 @@ QString cMainWindow::HelpManualPath()
            QStringLiteral("Resources") + separator + QStringLiteral("HelpManual.pdf");
 }
 
-QString cMainWindow::MapsDirectory() const
-{
-    return mEnvironment.MapsDirectory.isEmpty() ? cMixerDawMap::GetMapsDirectory() : mEnvironment.MapsDirectory;
-}
-
 // ---- Construction -------------------------------------------------------------------------------
 
 void cMainWindow::PopulateMixerTypeComboBox()
 {
-    QStringList names = mMixerDawMap.GetMixerNames();
-    names.sort(Qt::CaseSensitive);
-    for (const QString& name : qAsConst(names))
-        mUi->mMixerTypeComboBox->addItem(name, FindStringFor(name));
+    for (const QString& name : mSession->GetFamilies())
+        mUi->mMixerTypeComboBox->addItem(name, mSession->GetMap().GetFindString(name));
     connect(mUi->mMixerTypeComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedMixerTypeChanged(int)));
 }
 
 void cMainWindow::CreateTCPMIDIInputOutput()
 {
-    mTCPMIDIInputOutput = new cTCPMIDIInptOutput(this, mEnvironment.ConsolePort);
-    connect(mTCPMIDIInputOutput, SIGNAL(StateStringChanged(QString)), this,
-            SLOT(TCPMIDIConnectionStateStringChanged(QString)));
+    connect(mSession, SIGNAL(StateTextChanged(QString)), this, SLOT(TCPMIDIConnectionStateStringChanged(QString)));
+    connect(mSession, &cConsoleSession::RetryScheduled, this, &cMainWindow::LinkRetryScheduled);
 }
 
 void cMainWindow::CreateMultiUnitFinder()
 {
-    mMultiUnitFinder = new cMultiUnitFinder(this, mEnvironment.DiscoveryDestination, mEnvironment.DiscoveryPort,
-                                            mEnvironment.DiscoveryPollMs);
     // Once per batch of answers or polls, not once per unit: the list is rebuilt whole each time,
     // and a burst of new names rebuilt it for each of them.
-    connect(mMultiUnitFinder, SIGNAL(UnitsChanged()), this, SLOT(FoundUnitsChanged()));
+    connect(mSession, SIGNAL(UnitsChanged()), this, SLOT(FoundUnitsChanged()));
 }
 
 void cMainWindow::PopulateMIDIChannelComboBox()
@@ -225,11 +192,11 @@ void cMainWindow::CreateSystemTrayIcon()
     auto* inputLamp = new cMIDIActiveWidget(nullptr);
     inputLamp->setObjectName(QStringLiteral("mMIDIInputActiveWidget"));
     inputLamp->setFixedSize(10, 10);
-    connect(mMIDITranslatorConfiguration, SIGNAL(MixerMIDIInputRead()), inputLamp, SLOT(MIDIActive()));
+    connect(mSession->GetConfiguration(), SIGNAL(MixerMIDIInputRead()), inputLamp, SLOT(MIDIActive()));
     auto* outputLamp = new cMIDIActiveWidget(nullptr);
     outputLamp->setObjectName(QStringLiteral("mMIDIOutputActiveWidget"));
     outputLamp->setFixedSize(10, 10);
-    connect(mMIDITranslatorConfiguration, SIGNAL(MixerMIDIOutputWrite()), outputLamp, SLOT(MIDIActive()));
+    connect(mSession->GetConfiguration(), SIGNAL(MixerMIDIOutputWrite()), outputLamp, SLOT(MIDIActive()));
 
     mUi->mStatusBar->addPermanentWidget(inputLamp, 0);
     mUi->mStatusBar->addPermanentWidget(outputLamp, 0);
@@ -283,7 +250,7 @@ void cMainWindow::OpenHelpManual()
 
 void cMainWindow::RestoreMixerType()
 {
-    const QString stored = UpgradedMixerType(QSettings().value(MixerTypeKey()).toString());
+    const QString stored = cSessionSettings::Family();
     if (!stored.isEmpty())
     {
         for (int index = 0; index < mUi->mMixerTypeComboBox->count(); ++index)
@@ -303,11 +270,10 @@ void cMainWindow::SelectedMixerTypeChanged(int Index)
     if (Index < 0)
         return;
     const QString family = mUi->mMixerTypeComboBox->itemText(Index);
-    QSettings().setValue(MixerTypeKey(), family);
+    cSessionSettings::SetFamily(family);
     mMixerType = family;
 
-    mCustomUnit.Address =
-        cIPAddressValidator::ToAddress(QSettings().value(DefaultUnitIPKey(mMixerType), DefaultUnitIP()).toString());
+    mCustomUnit.Address = cSessionSettings::UnitAddress(mMixerType);
 
     disconnect(mUi->mDAWTypeComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedDAWChanged(int)));
     PopulateDAWTypeComboBox();
@@ -315,22 +281,20 @@ void cMainWindow::SelectedMixerTypeChanged(int Index)
     connect(mUi->mDAWTypeComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedDAWChanged(int)),
             Qt::UniqueConnection);
 
-    const QString file = mMixerDawMap.GetMapFileName(family, mUi->mDAWTypeComboBox->currentText());
-    mMIDITranslatorConfiguration->LoadFile(MapsDirectory() + file);
+    mSession->LoadMap(family, mUi->mDAWTypeComboBox->currentText());
 
     RestoreMIDIChannel();
 
     mUi->mConnectCheckBox->setChecked(false);
 
-    mMultiUnitFinder->RemoveAllFinders();
-    mMultiUnitFinder->AddFinder(mUi->mMixerTypeComboBox->itemData(Index).toString());
+    mSession->DiscoverFamily(family);
 
     FoundUnitsChanged();
 
     RepopulateMixerMIDIInputComboBox();
     RepopulateMixerMIDIOutputComboBox();
 
-    const QString mode = QSettings().value(ModeKey(mMixerType)).toString();
+    const QString mode = cSessionSettings::Mode(mMixerType);
     if (mode == MIDIModeValue())
         mUi->mMIDIPortsRadioButton->setChecked(true);
     else if (mode == TCPModeValue())
@@ -344,7 +308,7 @@ void cMainWindow::PopulateDAWTypeComboBox()
     mUi->mDAWTypeComboBox->clear();
     const QString family = mUi->mMixerTypeComboBox->currentText();
     QStringList shown;
-    for (const QString& name : mMixerDawMap.GetDAWNames(family))
+    for (const QString& name : mSession->GetMap().GetDAWNames(family))
     {
         // The map file is found by the protocol's name, which always gives the first entry of that
         // name; a second entry would show one protocol and load another.
@@ -361,7 +325,7 @@ void cMainWindow::PopulateDAWTypeComboBox()
 
 void cMainWindow::RestoreDAWType()
 {
-    const QString stored = QSettings().value(DAWTypeKey()).toString();
+    const QString stored = cSessionSettings::DAW();
     for (int index = 0; index < mUi->mDAWTypeComboBox->count(); ++index)
     {
         if (mUi->mDAWTypeComboBox->itemText(index) == stored)
@@ -371,32 +335,13 @@ void cMainWindow::RestoreDAWType()
 
 void cMainWindow::SelectedDAWChanged(int Index)
 {
-    QSettings().setValue(DAWTypeKey(), mUi->mDAWTypeComboBox->itemText(Index));
+    cSessionSettings::SetDAW(mUi->mDAWTypeComboBox->itemText(Index));
     SelectedMixerTypeChanged(mUi->mMixerTypeComboBox->currentIndex());
 }
 
 void cMainWindow::RestoreMIDIChannel()
 {
-    unsigned channel = kDefaultMIDIChannel;
-    if (QSettings().contains(MIDIChannelKey(mMixerType)))
-        channel = QSettings().value(MIDIChannelKey(mMixerType)).toUInt() & 0xFFu;
-    int found = -1;
-    for (int index = 0; index < mUi->mMIDIChannelComboBox->count(); ++index)
-    {
-        if (mUi->mMIDIChannelComboBox->itemData(index).toUInt() == channel)
-        {
-            found = index;
-            break;
-        }
-    }
-    // A stored channel outside 0 to 15 would leave the list showing one channel while the freshly
-    // loaded map uses another: the default channel is shown and applied instead.
-    if (found < 0)
-    {
-        LOG_ERROR("Stored MIDI channel %u of mixer \"%s\" is out of range; channel %u is used", channel,
-                  mMixerType.toLocal8Bit().constData(), kDefaultMIDIChannel + 1);
-        found = mUi->mMIDIChannelComboBox->findData(kDefaultMIDIChannel);
-    }
+    const int found = mUi->mMIDIChannelComboBox->findData(unsigned(cSessionSettings::Channel(mMixerType)));
     if (found < 0)
         return;
     mUi->mMIDIChannelComboBox->setCurrentIndex(found);
@@ -412,28 +357,23 @@ void cMainWindow::MIDIChannelComboIndexChanged(int Index)
 
 void cMainWindow::SetMIDIChannel(quint8 Channel)
 {
-    // A copy: setting a value rebuilds the configuration's matchers.
-    const QList<cMIDITranslatorVariable> variables = mMIDITranslatorConfiguration->GetVariables();
-    for (const cMIDITranslatorVariable& variable : variables)
-    {
-        if (variable.GetName() == kMIDIChannelVariable)
-            mMIDITranslatorConfiguration->SetVariableValue(variable.GetVariableName(), Channel);
-    }
-    QSettings().setValue(MIDIChannelKey(mMixerType), unsigned(Channel));
+    mSession->SetChannel(Channel);
+    cSessionSettings::SetChannel(mMixerType, Channel);
 }
 
 // ---- Connection mode and console MIDI ports -----------------------------------------------------
 
 void cMainWindow::MixerConnectionModeToggled()
 {
-    cSystemMIDIConfiguration* registry = mMIDITranslatorConfiguration->GetSystemMIDIConfiguration();
+    cSystemMIDIConfiguration* registry = mSession->GetRegistry();
     if (mUi->mMIDIPortsRadioButton->isChecked())
     {
-        QSettings().setValue(ModeKey(mMixerType), MIDIModeValue());
+        cSessionSettings::SetMode(mMixerType, false);
         mTCPIPWidgetGroup.Hide();
         mMIDIPortsWidgetGroup.Show();
         mUi->mConnectCheckBox->setChecked(false);
         mUi->mStatusBar->showMessage(QString(), 0);
+        mSession->UseMIDIPorts();
         RepopulateMixerMIDIInputComboBox();
         RepopulateMixerMIDIOutputComboBox();
         // Unique: this branch runs on every family change, and each extra set of connections would
@@ -449,16 +389,15 @@ void cMainWindow::MixerConnectionModeToggled()
     }
     else
     {
-        QSettings().setValue(ModeKey(mMixerType), TCPModeValue());
+        cSessionSettings::SetMode(mMixerType, true);
         mMIDIPortsWidgetGroup.Hide();
         mTCPIPWidgetGroup.Show();
-        mUi->mStatusBar->showMessage(mTCPMIDIInputOutput->GetStateString(), 0);
+        mUi->mStatusBar->showMessage(mSession->GetStateText(), 0);
         disconnect(registry, SIGNAL(InputAddedSignal(QString)), this, SLOT(RepopulateMixerMIDIInputComboBox()));
         disconnect(registry, SIGNAL(InputRemovedSignal(QString)), this, SLOT(RepopulateMixerMIDIInputComboBox()));
         disconnect(registry, SIGNAL(OutputAddedSignal(QString)), this, SLOT(RepopulateMixerMIDIOutputComboBox()));
         disconnect(registry, SIGNAL(OutputRemovedSignal(QString)), this, SLOT(RepopulateMixerMIDIOutputComboBox()));
-        mMIDITranslatorConfiguration->SetMixerInputPortName(kTCPPortName);
-        mMIDITranslatorConfiguration->SetMixerOutputPortName(kTCPPortName);
+        mSession->UseNetwork();
     }
 }
 
@@ -497,9 +436,9 @@ int FillPortComboBox(QComboBox* ComboBox, QStringList Names, const QString& Save
 
 void cMainWindow::RepopulateMixerMIDIInputComboBox()
 {
-    const QStringList names = mMIDITranslatorConfiguration->GetSystemMIDIConfiguration()->GetInputNames();
-    const QString saved = QSettings().value(InputPortKey(mMixerType)).toString();
-    mMIDITranslatorConfiguration->SetMixerInputPortName(saved);
+    const QStringList names = mSession->GetRegistry()->GetInputNames();
+    const QString saved = cSessionSettings::InputPort(mMixerType);
+    mSession->SetConsoleInput(saved);
 
     disconnect(mUi->mMixerMIDIInComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(MixerMIDIInputSelected(int)));
     const int current = FillPortComboBox(mUi->mMixerMIDIInComboBox, names, saved);
@@ -512,16 +451,16 @@ void cMainWindow::MixerMIDIInputSelected(int Index)
     const QString name = mUi->mMixerMIDIInComboBox->itemData(Index).toString();
     if (Index == 0 || !name.isEmpty())
     {
-        mMIDITranslatorConfiguration->SetMixerInputPortName(name);
-        QSettings().setValue(InputPortKey(mMixerType), name);
+        mSession->SetConsoleInput(name);
+        cSessionSettings::SetInputPort(mMixerType, name);
     }
 }
 
 void cMainWindow::RepopulateMixerMIDIOutputComboBox()
 {
-    const QStringList names = mMIDITranslatorConfiguration->GetSystemMIDIConfiguration()->GetOutputNames();
-    const QString saved = QSettings().value(OutputPortKey(mMixerType)).toString();
-    mMIDITranslatorConfiguration->SetMixerOutputPortName(saved);
+    const QStringList names = mSession->GetRegistry()->GetOutputNames();
+    const QString saved = cSessionSettings::OutputPort(mMixerType);
+    mSession->SetConsoleOutput(saved);
 
     disconnect(mUi->mMixerMIDIOutComboBox, SIGNAL(currentIndexChanged(int)), this,
                SLOT(MixerMIDIOutputSelected(int)));
@@ -535,8 +474,8 @@ void cMainWindow::MixerMIDIOutputSelected(int Index)
     const QString name = mUi->mMixerMIDIOutComboBox->itemData(Index).toString();
     if (Index == 0 || !name.isEmpty())
     {
-        mMIDITranslatorConfiguration->SetMixerOutputPortName(name);
-        QSettings().setValue(OutputPortKey(mMixerType), name);
+        mSession->SetConsoleOutput(name);
+        cSessionSettings::SetOutputPort(mMixerType, name);
     }
 }
 
@@ -547,27 +486,32 @@ sUnit cMainWindow::UnitAt(int Index) const
     return qvariant_cast<sUnit>(mUi->mUnitComboBox->itemData(Index));
 }
 
-bool cMainWindow::IsCustomUnit(const sUnit& Unit) const
-{
-    return Unit.Name == mCustomUnit.Name && Unit.FindString.isEmpty();
-}
-
 void cMainWindow::FoundUnitsChanged()
 {
-    if (mTCPMIDIInputOutput->IsConnected())
+    if (mSession->IsConnected())
         return;
+    // While Connect is checked the session is reconnecting: the list follows discovery, but the
+    // chosen console stays chosen (listed even while it does not answer) and Connect stays checked,
+    // so the reconnection can finish.
+    const bool reconnecting = mUi->mConnectCheckBox->isChecked() && mSession->IsConnectionWanted();
 
     disconnect(mUi->mUnitComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedUnitChanged(int)));
     mUi->mUnitComboBox->clear();
-    QList<sUnit> units = mMultiUnitFinder->GetUnits();
+    QList<sUnit> units = mSession->GetUnits();
+    if (reconnecting && !cSessionSettings::IsCustomUnit(mChosenUnit) &&
+        std::none_of(units.cbegin(), units.cend(), [this](const sUnit& Unit) { return Unit.Name == mChosenUnit.Name; }))
+        units.append(mChosenUnit);
     units.prepend(mCustomUnit);
     for (const sUnit& unit : qAsConst(units))
         mUi->mUnitComboBox->addItem(unit.Name, QVariant::fromValue(unit));
+    if (reconnecting)
+        SelectChosenUnit();
     connect(mUi->mUnitComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(SelectedUnitChanged(int)));
+    if (reconnecting)
+        return;
 
-    const QString savedName = QSettings().value(DefaultUnitNameKey(mMixerType)).toString();
-    const QHostAddress savedAddress =
-        cIPAddressValidator::ToAddress(QSettings().value(DefaultUnitIPKey(mMixerType), DefaultUnitIP()).toString());
+    const QString savedName = cSessionSettings::UnitName(mMixerType);
+    const QHostAddress savedAddress = cSessionSettings::UnitAddress(mMixerType);
 
     if (savedName.isEmpty() && mUi->mUnitComboBox->count() >= 2)
     {
@@ -578,6 +522,26 @@ void cMainWindow::FoundUnitsChanged()
     {
         RestoreUnit(savedName, savedAddress);
     }
+}
+
+void cMainWindow::SelectChosenUnit()
+{
+    // The most recent answer under the name, as the session follows it.
+    int chosen = 0;
+    if (!cSessionSettings::IsCustomUnit(mChosenUnit))
+        for (int index = 1; index < mUi->mUnitComboBox->count(); ++index)
+            if (UnitAt(index).Name == mChosenUnit.Name)
+                chosen = index;
+    mUi->mUnitComboBox->setCurrentIndex(chosen);
+    const sUnit unit = UnitAt(chosen);
+    if (chosen > 0 && unit.Address != mChosenUnit.Address)
+    {
+        // Back at a new address: remembered as a match of the saved console is.
+        mChosenUnit.Address = unit.Address;
+        mCustomUnit.Address = unit.Address;
+        cSessionSettings::SetUnitAddress(mMixerType, unit.Address);
+    }
+    mUi->mIPAddressEdit->setText(unit.Address.toString());
 }
 
 void cMainWindow::RestoreUnit(const QString& SavedName, const QHostAddress& SavedAddress)
@@ -598,7 +562,7 @@ bool cMainWindow::SelectFoundUnit(const QString& SavedName)
             continue;
         mUi->mUnitComboBox->setCurrentIndex(index);
         SelectedUnitChanged(index);
-        QSettings().setValue(DefaultUnitIPKey(mMixerType), unit.Address.toString());
+        cSessionSettings::SetUnitAddress(mMixerType, unit.Address);
         mCustomUnit.Address = unit.Address;
         return true;
     }
@@ -611,7 +575,7 @@ void cMainWindow::SelectedUnitChanged(int Index)
         return;
     const sUnit unit = UnitAt(Index);
     mUi->mIPAddressEdit->setText(unit.Address.toString());
-    mUi->mIPAddressEdit->setEnabled(IsCustomUnit(unit));
+    mUi->mIPAddressEdit->setEnabled(cSessionSettings::IsCustomUnit(unit));
     mUi->mConnectCheckBox->setChecked(false);
 }
 
@@ -634,24 +598,30 @@ void cMainWindow::ConnectCheckBoxToggled(bool Toggle)
     {
         // Read in decimal whatever zeros lead the groups; stored in the plain form, so that every
         // reader of the store gets the same address.
-        const QHostAddress address = cIPAddressValidator::ToAddress(mUi->mIPAddressEdit->text());
-        mTCPMIDIInputOutput->ConnectToHost(address);
-        QSettings().setValue(DefaultUnitNameKey(mMixerType), UnitAt(mUi->mUnitComboBox->currentIndex()).Name);
-        QSettings().setValue(DefaultUnitIPKey(mMixerType), address.toString());
+        const QHostAddress address = cSessionSettings::ParseAddress(mUi->mIPAddressEdit->text());
+        mChosenUnit = UnitAt(mUi->mUnitComboBox->currentIndex());
+        mChosenUnit.Address = address;
+        // A found console is followed by its name wherever it answers from; a typed address is kept.
+        mSession->Connect(address, cSessionSettings::IsCustomUnit(mChosenUnit) ? QString() : mChosenUnit.Name);
+        cSessionSettings::SetUnit(mMixerType, mChosenUnit.Name, address);
         mCustomUnit.Address = address;
-        mMIDITranslatorConfiguration->SetTCPInputOutput(mTCPMIDIInputOutput);
     }
     else
     {
-        mMIDITranslatorConfiguration->SetTCPInputOutput(nullptr);
-        mTCPMIDIInputOutput->Disconnect();
+        mSession->Disconnect();
     }
     mUi->mUnitComboBox->setEnabled(!Toggle);
-    mUi->mIPAddressEdit->setEnabled(!Toggle && IsCustomUnit(UnitAt(mUi->mUnitComboBox->currentIndex())));
+    mUi->mIPAddressEdit->setEnabled(!Toggle && cSessionSettings::IsCustomUnit(UnitAt(mUi->mUnitComboBox->currentIndex())));
 }
 
 void cMainWindow::TCPMIDIConnectionStateStringChanged(QString State)
 {
     if (mUi->mTCPIPRadioButton->isChecked())
         mUi->mStatusBar->showMessage(State, 0);
+}
+
+void cMainWindow::LinkRetryScheduled(int Ms)
+{
+    if (mUi->mTCPIPRadioButton->isChecked())
+        mUi->mStatusBar->showMessage(tr("Reconnecting in %1 s").arg((Ms + 999) / 1000), 0);
 }

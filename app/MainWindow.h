@@ -1,14 +1,12 @@
 #pragma once
-// The preferences window, and the object that wires Quillon together: it owns the translator
-// configuration, the mixer/DAW map, the console link and the console finder, and turns every choice
-// made in the window into calls on them and into writes of the settings store. Made once by the
-// start-up code and kept until the program quits; everything runs on the GUI thread.
+// The preferences window: a view over the console session. It turns every choice made in the
+// window into calls on the session and writes of the settings store, and the session's reports
+// into widget state. Made once by the start-up code and kept until the program quits; everything
+// runs on the GUI thread.
 
-#include "MIDITranslator/MixerDawMap.h"
 #include "app/WidgetGroup.h"
 #include "network/Unit.h"
-#include "network/UnitFinder.h"
-#include "network/TCPMIDIInptOutput.h"
+#include "session/ConsoleSession.h"
 
 #include <QHostAddress>
 #include <QMainWindow>
@@ -19,23 +17,9 @@ class QAction;
 class QMenu;
 class cMainWindowForm;
 class cMIDITranslatorConfiguration;
-class cMultiUnitFinder;
-class cSystemMIDIConfiguration;
 
-// What the window builds its collaborators with. The program uses the defaults: the platform's
-// registry, discovery by broadcast, the console's own ports, the "Maps" folder next to the
-// executable. Tests hand in an in-memory registry and keep discovery and the link on loopback.
-struct sMainWindowEnvironment
-{
-    // Taken over by the window's translator configuration; null makes the platform's registry.
-    cSystemMIDIConfiguration* Registry = nullptr;
-    QHostAddress DiscoveryDestination = QHostAddress(QHostAddress::Broadcast);
-    quint16 DiscoveryPort = cUnitFinder::kDiscoveryPort;
-    int DiscoveryPollMs = cUnitFinder::kPollMs;
-    quint16 ConsolePort = cTCPMIDIInptOutput::kConsolePort;
-    // Ends in a separator; empty means the "Maps" folder next to the executable.
-    QString MapsDirectory;
-};
+// What the window builds its session with (see sSessionEnvironment).
+using sMainWindowEnvironment = sSessionEnvironment;
 
 class cMainWindow : public QMainWindow
 {
@@ -51,7 +35,8 @@ public:
     // Where the help manual is looked for: ../Resources/HelpManual.pdf beside the executable.
     static QString HelpManualPath();
 
-    cMIDITranslatorConfiguration* GetMIDITranslatorConfiguration() const { return mMIDITranslatorConfiguration; }
+    cMIDITranslatorConfiguration* GetMIDITranslatorConfiguration() const { return mSession->GetConfiguration(); }
+    cConsoleSession* GetSession() const { return mSession; }
 
 public slots:
     void SystemTrayIconActivated(QSystemTrayIcon::ActivationReason Reason);
@@ -76,6 +61,8 @@ private:
     void PopulateMixerTypeComboBox();
     void CreateTCPMIDIInputOutput();
     void CreateMultiUnitFinder();
+    void LinkRetryScheduled(int Ms);
+    void SelectChosenUnit();
     void PopulateMIDIChannelComboBox();
     void CreateWidgetGroups();
     void CreateSystemTrayIcon();
@@ -88,9 +75,7 @@ private:
     void RestoreUnit(const QString& SavedName, const QHostAddress& SavedAddress);
     bool SelectFoundUnit(const QString& SavedName);
     bool IsIPAddressValid();
-    bool IsCustomUnit(const sUnit& Unit) const;
     sUnit UnitAt(int Index) const;
-    QString MapsDirectory() const;
 
     cMainWindowForm* mUi;
     QAction* mShowPreferencesAction;
@@ -99,13 +84,11 @@ private:
     QAction* mQuitAction;
     QSystemTrayIcon* mSystemTrayIcon;
     QMenu* mTrayMenu;
-    cMIDITranslatorConfiguration* mMIDITranslatorConfiguration;
+    cConsoleSession* mSession;
     cWidgetGroup mMIDIPortsWidgetGroup;
     cWidgetGroup mTCPIPWidgetGroup;
-    cMultiUnitFinder* mMultiUnitFinder;
-    cTCPMIDIInptOutput* mTCPMIDIInputOutput;
     sUnit mCustomUnit;
     QString mMixerType;
-    cMixerDawMap mMixerDawMap;
-    sMainWindowEnvironment mEnvironment;
+    // The console that Connect was checked for: kept chosen while the session reconnects.
+    sUnit mChosenUnit;
 };

@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 #include "app/RunGuard.h"
+#include "session/Identity.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -42,9 +43,7 @@ int main(int argc, char* argv[])
 
     Q_INIT_RESOURCE(Quillon);
 
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("com.corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+    cIdentity::Apply();
 
     QApplication application(argc, argv);
     // Every window of the program, the about box among them, shows the program's icon.

@@ -90,8 +90,8 @@ void BM_DawBurst(benchmark::State& State, const char* File, const char* Port, bo
     console.SetRecordWrites(false);
     configuration->SetTCPInputOutput(&console);
     configuration->LoadFile(QStringLiteral(QUILLON_MAPS_DIR "/") + QLatin1String(File));
-    configuration->SetMixerInputPortName(QStringLiteral("Corvane Internal TCP MIDI"));
-    configuration->SetMixerOutputPortName(QStringLiteral("Corvane Internal TCP MIDI"));
+    configuration->SetMixerInputPortName(cMIDITranslatorConfiguration::TCPPortName());
+    configuration->SetMixerOutputPortName(cMIDITranslatorConfiguration::TCPPortName());
     cFakeMIDIPort* daw = registry->VirtualPort(QLatin1String(Port));
     if (!daw)
     {

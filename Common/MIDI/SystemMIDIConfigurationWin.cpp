@@ -5,9 +5,7 @@
 #include "Common/MIDI/MIDIOutputWin.h"
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputWin.h"
 
-#include <QApplication>
 #include <QVector>
-#include <QWidget>
 #include <QtDebug>
 
 #include <algorithm>
@@ -16,6 +14,9 @@
 
 namespace
 {
+// The class of the registry's message-only notification windows, registered once per process.
+const wchar_t kNotificationWindowClass[] = L"QuillonMIDIDeviceNotifications";
+
 // Messages of the driver development headers that ask a device for its interface path.
 constexpr UINT kQueryDeviceInterface = 0x80C;
 constexpr UINT kQueryDeviceInterfaceSize = 0x80D;
@@ -73,19 +74,27 @@ void CloseIndexGap(QList<tRecord*>& Records, QList<sUnreadableMIDIDevice>& Unrea
 
 cSystemMIDIConfigurationWin::cSystemMIDIConfigurationWin(QObject* Parent) : cSystemMIDIConfiguration(Parent)
 {
-    // Device changes go to the application's first top-level widget; the filter below sees them
-    // whichever window gets them.
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    if (!windows.isEmpty())
+    // Device changes go to a message-only window of our own: the headless bridge has no widget,
+    // and the event loop of this thread dispatches the window's messages to the procedure below.
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass;
+    std::memset(&windowClass, 0, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = NotificationWindowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kNotificationWindowClass;
+    // A second registry finds the class registered already; that is no failure.
+    if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        LOG_ERROR("Could not register the device notification window class (error %lu)", static_cast<unsigned long>(GetLastError()));
+    mNotificationWindow = CreateWindowExW(0, kNotificationWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    if (mNotificationWindow != nullptr)
     {
+        SetWindowLongPtrW(mNotificationWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         DEV_BROADCAST_DEVICEINTERFACE_W filter = NotificationFilter();
-        mNotification = RegisterDeviceNotificationW(reinterpret_cast<HANDLE>(windows.first()->winId()), &filter,
-                                                    DEVICE_NOTIFY_WINDOW_HANDLE);
+        mNotification = RegisterDeviceNotificationW(mNotificationWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     }
     if (mNotification == nullptr)
         qDebug("Failed to register device notification");
-    if (QCoreApplication* application = QCoreApplication::instance())
-        application->installNativeEventFilter(this);
 
     const UINT inputs = midiInGetNumDevs();
     for (UINT index = 0; index < inputs; ++index)
@@ -101,8 +110,12 @@ cSystemMIDIConfigurationWin::~cSystemMIDIConfigurationWin()
 {
     if (mNotification != nullptr)
         UnregisterDeviceNotification(mNotification);
-    if (QCoreApplication* application = QCoreApplication::instance())
-        application->removeNativeEventFilter(this);
+    // No message reaches this object once its window is gone.
+    if (mNotificationWindow != nullptr)
+    {
+        SetWindowLongPtrW(mNotificationWindow, GWLP_USERDATA, 0);
+        DestroyWindow(mNotificationWindow);
+    }
     // Input ports are child objects and go with the registry. Output ports are not, yet they hold
     // a device open: they go here, so a new registry can open the same device.
     for (sMIDIDeviceInfo<cMIDIOutputWin>* record : qAsConst(mOutputs))
@@ -352,17 +365,22 @@ void cSystemMIDIConfigurationWin::RemoveOutputDevice(const QString& Path)
     }
 }
 
-bool cSystemMIDIConfigurationWin::nativeEventFilter(const QByteArray& EventType, void* Message, long*)
+LRESULT CALLBACK cSystemMIDIConfigurationWin::NotificationWindowProcedure(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam)
 {
-    if (EventType != "windows_generic_MSG" || Message == nullptr)
+    auto* registry = reinterpret_cast<cSystemMIDIConfigurationWin*>(GetWindowLongPtrW(Window, GWLP_USERDATA));
+    if (registry != nullptr && registry->HandleWindowMessage(Message, WParam, LParam))
+        return TRUE;
+    return DefWindowProcW(Window, Message, WParam, LParam);
+}
+
+bool cSystemMIDIConfigurationWin::HandleWindowMessage(UINT Message, WPARAM WParam, LPARAM LParam)
+{
+    if (Message != WM_DEVICECHANGE)
         return false;
-    const MSG* message = static_cast<const MSG*>(Message);
-    if (message->message != WM_DEVICECHANGE)
-        return false;
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(message->lParam);
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(LParam);
     const bool deviceInterface =
         header != nullptr && header->dbch_size >= sizeof(DEV_BROADCAST_HDR) && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
-    switch (message->wParam)
+    switch (WParam)
     {
     case DBT_DEVICEARRIVAL:
         if (deviceInterface)

@@ -1,12 +1,11 @@
 #pragma once
 // The port registry on Windows: the WinMM input and output devices by product name, opened on
 // first use, followed as they are plugged in and pulled out through device-change notifications.
-// Owned by the translator configuration; everything runs on the GUI thread (notifications arrive
-// as window messages through the native event filter).
+// Owned by the translator configuration; everything runs on the GUI thread: notifications arrive at
+// a message-only window of the registry's own, made on that thread, so no widget is needed.
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 
-#include <QAbstractNativeEventFilter>
 #include <QList>
 #include <QString>
 
@@ -39,7 +38,7 @@ struct sUnreadableMIDIDevice
     UINT DeviceIndex = 0;
 };
 
-class cSystemMIDIConfigurationWin : public cSystemMIDIConfiguration, public QAbstractNativeEventFilter
+class cSystemMIDIConfigurationWin : public cSystemMIDIConfiguration
 {
 public:
     explicit cSystemMIDIConfigurationWin(QObject* Parent = nullptr);
@@ -54,7 +53,9 @@ public:
     cMIDIOutput* GetOutput(QString Name) override;
     QStringList GetOutputNames() override;
 
-    bool nativeEventFilter(const QByteArray& EventType, void* Message, long* Result) override;
+    // What the notification window does with a message: true when it was a device arrival or
+    // removal, which it handled.
+    bool HandleWindowMessage(UINT Message, WPARAM WParam, LPARAM LParam);
 
     // The text of a WinMM result for the log.
     static QString MMErrorText(MMRESULT Result);
@@ -67,6 +68,7 @@ protected:
     cMIDIInputOutput* NewVirtualInputOutput(const QString& Name) override;
 
 private:
+    static LRESULT CALLBACK NotificationWindowProcedure(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
     void AddInputDevice(UINT Index);
     void AddOutputDevice(UINT Index);
     void RemoveInputDevice(const QString& Path);
@@ -80,6 +82,7 @@ private:
     QList<sMIDIDeviceInfo<cMIDIOutputWin>*> mOutputs;
     QList<sUnreadableMIDIDevice> mUnreadableInputs;
     QList<sUnreadableMIDIDevice> mUnreadableOutputs;
+    HWND mNotificationWindow = nullptr;
     HDEVNOTIFY mNotification = nullptr;
     // How many WinMM indices have been looked at; a new device takes the next one.
     UINT mKnownInputDevices = 0;

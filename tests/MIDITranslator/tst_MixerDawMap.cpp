@@ -18,6 +18,7 @@ private slots:
     void brokenFilesLeaveAnEmptyMap_data();
     void brokenFilesLeaveAnEmptyMap();
     void unknownFamilyOrProtocolIsReported();
+    void findTextFromTheFileElseByName();
     void mapIsReadFromTheMapsFolderNextToTheExecutable();
 
 private:
@@ -153,6 +154,17 @@ void tst_MixerDawMap::unknownFamilyOrProtocolIsReported()
     QCOMPARE(map.GetMapFileName("Ny-16", "Mackie"), QString());
     QCOMPARE(log.Messages(), (QStringList{"Unknown mixer name \"ny-16\"", "Unknown mixer name \"Ny\"",
                                           "Unknown DAW \"Mackie\" for mixer \"Ny-16\""}));
+}
+
+void tst_MixerDawMap::findTextFromTheFileElseByName()
+{
+    cMixerDawMap map;
+    map.Load(Write(R"({"mixers": [{"name": "Ny-16", "find": "Desk Query"}, {"name": "KRT-8"}, {"name": "Oskel 8", "find": ""},
+                                  {"name": "Ny-2", "find": 3}, {"name": "Zeta"}]})"));
+    QStringList found;
+    for (const char* family : {"Ny-16", "KRT-8", "Oskel 8", "Ny-2", "Zeta"})
+        found << map.GetFindString(family);
+    QCOMPARE(found, QStringList({"Desk Query", "KRT Find", "", "NY Find", ""}));
 }
 
 void tst_MixerDawMap::mapIsReadFromTheMapsFolderNextToTheExecutable()

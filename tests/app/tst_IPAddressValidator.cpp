@@ -9,8 +9,6 @@ class tst_IPAddressValidator : public QObject
 private slots:
     void answers_data();
     void answers();
-    void addresses_data();
-    void addresses();
 };
 
 void tst_IPAddressValidator::answers_data()
@@ -52,27 +50,6 @@ void tst_IPAddressValidator::answers()
     QCOMPARE(int(validator.validate(text, position)), state);
     QCOMPARE(text, input);
     QCOMPARE(position, 3);
-}
-
-void tst_IPAddressValidator::addresses_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("address");
-    QTest::newRow("plain") << "192.168.1.1" << "192.168.1.1";
-    QTest::newRow("leading zeros are decimal") << "192.168.001.010" << "192.168.1.10";
-    QTest::newRow("blanks of the mask") << "10 .0  .0  .7  " << "10.0.0.7";
-    QTest::newRow("a group above 255") << "10.0.0.256" << "";
-    QTest::newRow("an empty group") << "10.0..1" << "";
-    QTest::newRow("three groups") << "10.0.1" << "";
-    QTest::newRow("a sign") << "+10.0.0.1" << "";
-}
-
-void tst_IPAddressValidator::addresses()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, address);
-    const QHostAddress parsed = cIPAddressValidator::ToAddress(text);
-    QCOMPARE(parsed.isNull() ? QString() : parsed.toString(), address);
 }
 
 QTEST_MAIN(tst_IPAddressValidator)

@@ -1,4 +1,4 @@
-#include "app/SettingsKeys.h"
+#include "session/SettingsKeys.h"
 #include "tests/support/RealComponent.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/network/SimulatorProcess.h"
@@ -10,7 +10,8 @@ using namespace WindowFixture;
 // The whole road through the window, as a user takes it: the console simulator answers discovery
 // and speaks MIDI over TCP on loopback; the window finds it, the user picks TCP/IP, checks Connect,
 // and MIDI crosses the translation engine both ways between the simulator and a virtual port of the
-// in-memory registry, lighting the lamps in the status bar.
+// in-memory registry, lighting the lamps in the status bar. The console restarted comes back by
+// itself with the DAW's last values.
 class tst_MainWindowRoad : public QObject
 {
     Q_OBJECT
@@ -93,9 +94,21 @@ void tst_MainWindowRoad::consoleAndDawTalkThroughTheWindow()
     QVERIFY(outputLit);
     QTRY_VERIFY(!outputLamp->IsActive());
 
+    // The console is switched off and on again at the same place: Connect stays checked, the
+    // window connects again by itself and the console gets the DAW's last fader value back.
+    const quint16 tcpPort = simulator.TcpPort, udpPort = simulator.UdpPort;
+    simulator.Kill();
+    QTRY_COMPARE_WITH_TIMEOUT(w.Status(), QString("Reconnecting in 1 s"), 20000);
+    cSimulatorProcess again;
+    QVERIFY2(again.Start({"--port", QString::number(tcpPort), "--discovery-port", QString::number(udpPort), "--name",
+                          "Stage Left", "--find", "NY Find"}),
+             qPrintable(again.Errors()));
+    QTRY_COMPARE_WITH_TIMEOUT(again.OutputLines(), QStringList{toConsole}, 20000);
+    QVERIFY(w.Checked("mConnectCheckBox") && w.Current("mUnitComboBox") == "Stage Left" && w.Status() == "Connected");
+
     // Quitting while connected takes everything down in order; the console sees the link end.
     w.Window.reset();
-    QTRY_VERIFY(simulator.Errors().contains("console-sim: disconnected"));
+    QTRY_VERIFY(again.Errors().contains("console-sim: disconnected"));
 }
 
 QTEST_MAIN(tst_MainWindowRoad)

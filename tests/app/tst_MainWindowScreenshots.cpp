@@ -1,4 +1,4 @@
-#include "app/SettingsKeys.h"
+#include "session/SettingsKeys.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/network/LoopbackConsole.h"
 

@@ -101,6 +101,10 @@ private slots:
         QTest::newRow("desktop entry") << QStringLiteral("usr/share/applications/quillon.desktop")
                                        << QByteArray("[Desktop Entry]");
         QTest::newRow("icon") << QStringLiteral("usr/share/icons/hicolor/scalable/apps/quillon.svg") << QByteArray("<?xml");
+        QTest::newRow("bridge, beside the program") << QStringLiteral("usr/lib/quillon/bin/quillon-bridge") << QByteArray("\x7f" "ELF");
+        QTest::newRow("bridge command, through the link") << QStringLiteral("usr/bin/quillon-bridge") << QByteArray("\x7f" "ELF");
+        QTest::newRow("bridge manual page") << QStringLiteral("usr/share/man/man1/quillon-bridge.1") << QByteArray(".TH QUILLON-BRIDGE 1");
+        QTest::newRow("bridge user unit") << QStringLiteral("usr/lib/systemd/user/quillon-bridge.service") << QByteArray("# Quillon");
     }
 
     void filesLandWhereTheProgramFindsThem()
@@ -114,11 +118,22 @@ private slots:
 
     void commandRunsTheProgramInItsFolder()
     {
-        // The program finds maps and manual from its resolved location, so the link must lead there.
-        const QFileInfo link(mRoot + QStringLiteral("/usr/bin/quillon"));
-        QVERIFY(link.isSymLink());
-        QCOMPARE(link.canonicalFilePath(), QFileInfo(mRoot + QStringLiteral("/usr/lib/quillon/bin/quillon")).canonicalFilePath());
-        QVERIFY(link.isExecutable());
+        // The programs find maps and manual from their resolved location, so the links must lead there.
+        for (const QString& command : {QStringLiteral("quillon"), QStringLiteral("quillon-bridge")})
+        {
+            const QFileInfo link(mRoot + QStringLiteral("/usr/bin/") + command);
+            QVERIFY(link.isSymLink() && link.isExecutable());
+            QCOMPARE(link.canonicalFilePath(), QFileInfo(mRoot + QStringLiteral("/usr/lib/quillon/bin/") + command).canonicalFilePath());
+        }
+    }
+
+    void bridgeServiceRestartsOnFailure()
+    {
+        QFile unit(mRoot + QStringLiteral("/usr/lib/systemd/user/quillon-bridge.service"));
+        QVERIFY(unit.open(QIODevice::ReadOnly));
+        const QByteArray text = unit.readAll();
+        for (const char* line : {"\nExecStart=quillon-bridge\n", "\nRestart=on-failure\n", "\nWantedBy=default.target\n"})
+            QVERIFY2(text.contains(line), line);
     }
 
     void commandsFolderHoldsOnlyTheCommand()

@@ -1,37 +1,20 @@
 #include "tools/bridge/Bridge.h"
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
-#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
-#include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
-#include "network/MultiUnitFinder.h"
-#include "network/TCPMIDIInptOutput.h"
 #include "tools/bridge/MidiDescriber.h"
 #include "tools/console-sim/MidiMessageSplitter.h"
 
-#include <QTimer>
-
-#include <algorithm>
-
-namespace
-{
-const QString kTCPPortName = QStringLiteral("Corvane Internal TCP MIDI");
-const QString kConnected = QStringLiteral("Connected");
-const QString kNotConnected = QStringLiteral("Not Connected");
-} // namespace
-
-cBridge::cBridge(const sBridgeSetup& Setup, tPrinter Printer, cSystemMIDIConfiguration* Registry,
-                 const sBridgeNetwork& Network, QObject* Parent)
+cBridge::cBridge(const sBridgeSetup& Setup, tPrinter Printer, const sSessionEnvironment& Environment, QObject* Parent)
     : QObject(Parent),
       mSetup(Setup),
-      mNetwork(Network),
       mPrinter(std::move(Printer)),
-      mConfiguration(new cMIDITranslatorConfiguration(Registry)),
-      mPlatformRegistry(Registry == nullptr),
-      mLastKnownAddress(Setup.Address),
-      mRetryMs(Network.FirstRetryMs)
+      mSession(new cConsoleSession(Environment, this))
 {
     mClock.start();
+    mSession->SetResync(Setup.Resync);
+    mSession->SetTrafficObserver(this);
+    ReportSession();
 }
 
 cBridge::~cBridge()
@@ -45,6 +28,39 @@ void cBridge::Print(const QString& Line)
         mPrinter(Line);
 }
 
+// What the session does, as lines of text.
+void cBridge::ReportSession()
+{
+    connect(mSession, &cConsoleSession::StateTextChanged, this, [this](const QString& State) {
+        if (State == mStateText)
+            return;
+        mStateText = State;
+        Print(QStringLiteral("console: %1").arg(State));
+    });
+    connect(mSession, &cConsoleSession::TryStarted, this, [this](int Try, const QHostAddress& Address, bool LastKnown) {
+        if (LastKnown)
+            Print(QStringLiteral("try %1: \"%2\" does not answer discovery; trying its last address").arg(Try).arg(mSetup.ConsoleName));
+        Print(QStringLiteral("try %1: connecting to %2").arg(Try).arg(Address.toString()));
+    });
+    connect(mSession, &cConsoleSession::ConsoleNotFound, this,
+            [this](int Try) { Print(QStringLiteral("try %1: \"%2\" not found yet").arg(Try).arg(mSetup.ConsoleName)); });
+    connect(mSession, &cConsoleSession::ConnectTimedOut, this, [this](const QHostAddress& Address, int Ms) {
+        Print(QStringLiteral("console: no connection to %1 within %2 s").arg(Address.toString()).arg(Ms / 1000.0));
+    });
+    connect(mSession, &cConsoleSession::RetryScheduled, this,
+            [this](int Ms) { Print(QStringLiteral("console: trying again in %1 s").arg(Ms / 1000.0)); });
+    connect(mSession, &cConsoleSession::ConsoleAnswered, this, [this](const sUnit& Unit) {
+        Print(QStringLiteral("console: \"%1\" answers from %2").arg(Unit.Name, Unit.Address.toString()));
+    });
+    connect(mSession, &cConsoleSession::ResyncSent, this, [this](const QString& Port, const QList<QByteArray>& Messages) {
+        if (mSetup.Monitor)
+            for (const QByteArray& message : Messages)
+                PrintMessages(QStringLiteral("out"), Port, message, true);
+        Print(QStringLiteral("resync: %1 control%2 sent to the console").arg(Messages.size()).arg(Messages.size() == 1 ? "" : "s"));
+    });
+    connect(mSession, &cConsoleSession::Connected, this, &cBridge::Connected);
+}
+
 bool cBridge::Start()
 {
     if (mStarted || mStopped)
@@ -52,67 +68,43 @@ bool cBridge::Start()
     mStarted = true;
 
     Print(QStringLiteral("map: %1").arg(mSetup.MapFile));
-    mConfiguration->LoadFile(mSetup.MapFile);
-    if (mConfiguration->GetRules().isEmpty())
+    mSession->LoadMapFile(mSetup.MapFile);
+    cMIDITranslatorConfiguration* configuration = mSession->GetConfiguration();
+    if (configuration->GetRules().isEmpty())
     {
         Print(QStringLiteral("error: the map %1 holds no rule that could be read").arg(mSetup.MapFile));
         return false;
     }
-    mResync.SetRules(mConfiguration->GetRules(), [this](int Id) { return mConfiguration->GetRuleObject(Id); });
-    mConfiguration->SetTrafficObserver(this);
-
-    // As the window does: every variable called "MIDI Channel" takes the channel.
     if (mSetup.Channel >= 0)
-        for (const cMIDITranslatorVariable& variable : QList<cMIDITranslatorVariable>(mConfiguration->GetVariables()))
-            if (variable.GetName() == QLatin1String("MIDI Channel"))
-                mConfiguration->SetVariableValue(variable.GetVariableName(), quint8(mSetup.Channel));
+        mSession->SetChannel(quint8(mSetup.Channel));
 
-    const QStringList ports = mConfiguration->GetVirtualPortNames();
+    const QStringList ports = configuration->GetVirtualPortNames();
     Print(QStringLiteral("DAW ports: %1").arg(ports.isEmpty() ? QStringLiteral("none") : ports.join(QStringLiteral(", "))));
 
     if (mSetup.Mode == eConsoleMode::MidiPorts)
     {
-        mConfiguration->SetMixerInputPortName(mSetup.MidiIn);
-        mConfiguration->SetMixerOutputPortName(mSetup.MidiOut);
-        cSystemMIDIConfiguration* registry = mConfiguration->GetSystemMIDIConfiguration();
+        mSession->SetConsoleInput(mSetup.MidiIn);
+        mSession->SetConsoleOutput(mSetup.MidiOut);
+        mSession->UseMIDIPorts();
+        cSystemMIDIConfiguration* registry = mSession->GetRegistry();
         if (!mSetup.MidiIn.isEmpty() && !registry->GetInputNames().contains(mSetup.MidiIn))
             Print(QStringLiteral("console input \"%1\" is not there yet; it is used once it appears").arg(mSetup.MidiIn));
         if (!mSetup.MidiOut.isEmpty() && !registry->GetOutputNames().contains(mSetup.MidiOut))
             Print(QStringLiteral("console output \"%1\" is not there yet; it is used once it appears").arg(mSetup.MidiOut));
-        connect(registry, &cSystemMIDIConfiguration::OutputAddedSignal, this, &cBridge::ConsoleOutputAdded);
         Print(QStringLiteral("console: MIDI ports in \"%1\", out \"%2\"").arg(mSetup.MidiIn, mSetup.MidiOut));
         return true;
     }
 
-    mLink = new cTCPMIDIInptOutput(this, mNetwork.ConsolePort);
-    connect(mLink, &cTCPMIDIInptOutput::StateStringChanged, this, &cBridge::LinkStateChanged);
-    // Unlike the window, the link stays registered while it is down: what the DAW sends meanwhile is
-    // still remembered for the resync.
-    mConfiguration->SetTCPInputOutput(mLink);
-    mConfiguration->SetMixerInputPortName(kTCPPortName);
-    mConfiguration->SetMixerOutputPortName(kTCPPortName);
-
-    mRetryTimer = new QTimer(this);
-    mRetryTimer->setSingleShot(true);
-    connect(mRetryTimer, &QTimer::timeout, this, &cBridge::TryConnect);
-    mConnectTimer = new QTimer(this);
-    mConnectTimer->setSingleShot(true);
-    connect(mConnectTimer, &QTimer::timeout, this, [this] {
-        Print(QStringLiteral("console: no connection to %1 within %2 s").arg(mTrying.toString()).arg(mNetwork.ConnectTimeoutMs / 1000.0));
-        mLink->Disconnect();
-    });
-
+    mSession->UseNetwork();
     if (mSetup.Mode == eConsoleMode::Name)
     {
-        mFinder = new cMultiUnitFinder(this, mNetwork.DiscoveryDestination, mNetwork.DiscoveryPort, mNetwork.DiscoveryPollMs);
-        connect(mFinder, &cMultiUnitFinder::UnitFound, this, &cBridge::UnitFound);
-        mFinder->AddFinder(mSetup.FindString);
+        mSession->Discover(mSetup.FindString);
         Print(QStringLiteral("console: looking for \"%1\" (query \"%2\")").arg(mSetup.ConsoleName, mSetup.FindString));
         // The first answers come after one poll; a try is made as soon as the console answers.
-        mRetryTimer->start(mNetwork.DiscoveryPollMs * 2);
+        mSession->Connect(mSetup.Address, mSetup.ConsoleName, 2 * mSession->GetPollMs());
         return true;
     }
-    TryConnect();
+    mSession->Connect(mSetup.Address);
     return true;
 }
 
@@ -123,158 +115,13 @@ void cBridge::Stop()
     if (mStarted)
         Print(QStringLiteral("stopping"));
     mStopped = true;
-    if (mRetryTimer != nullptr)
-        mRetryTimer->stop();
-    if (mConnectTimer != nullptr)
-        mConnectTimer->stop();
-    if (mLink != nullptr)
-    {
-        disconnect(mLink, nullptr, this, nullptr);
-        mConfiguration->SetTCPInputOutput(nullptr);
-        mLink->Disconnect();
-    }
-    mConfiguration->SetTrafficObserver(nullptr);
-    // The platform keeps the DAW's ports open for the whole process unless told otherwise; they
-    // are closed before the port objects go, as the window does.
-    if (mPlatformRegistry)
-        CloseAllVirtualMIDIPorts();
-    delete mConfiguration;
-    mConfiguration = nullptr;
-    delete mFinder;
-    mFinder = nullptr;
-    delete mLink;
-    mLink = nullptr;
-}
-
-void cBridge::UnitFound(const sUnit& Unit)
-{
-    if (Unit.Name != mSetup.ConsoleName)
-        return;
-    Print(QStringLiteral("console: \"%1\" answers from %2").arg(Unit.Name, Unit.Address.toString()));
-    mLastKnownAddress = Unit.Address;
-    if (mLink->IsConnected())
-        return;
-    // Waiting for the next try, or still trying an address the console has left: try it now.
-    const bool elsewhere = mAttempting && Unit.Address != mTrying;
-    if (mRetryTimer->isActive() || elsewhere)
-    {
-        mRetryTimer->stop();
-        if (mAttempting)
-        {
-            mAttempting = false;
-            mConnectTimer->stop();
-            mInConnectCall = true; // the closing of the old try is no lost link
-            mLink->Disconnect();
-            mInConnectCall = false;
-        }
-        TryConnect();
-    }
-}
-
-void cBridge::TryConnect()
-{
-    if (mStopped)
-        return;
-    ++mTry;
-    QHostAddress address = mSetup.Address;
-    if (mSetup.Mode == eConsoleMode::Name)
-    {
-        // The most recent answer under that name wins: a console that came back elsewhere is followed.
-        address = QHostAddress();
-        const QList<sUnit> units = mFinder->GetUnits();
-        for (auto it = units.crbegin(); it != units.crend(); ++it)
-            if (it->Name == mSetup.ConsoleName)
-            {
-                address = it->Address;
-                break;
-            }
-        if (address.isNull() && !mLastKnownAddress.isNull())
-        {
-            Print(QStringLiteral("try %1: \"%2\" does not answer discovery; trying its last address").arg(mTry).arg(mSetup.ConsoleName));
-            address = mLastKnownAddress;
-        }
-        if (address.isNull())
-        {
-            Print(QStringLiteral("try %1: \"%2\" not found yet").arg(mTry).arg(mSetup.ConsoleName));
-            ScheduleRetry();
-            return;
-        }
-        mLastKnownAddress = address;
-    }
-    Print(QStringLiteral("try %1: connecting to %2").arg(mTry).arg(address.toString()));
-    mTrying = address;
-    mAttempting = true;
-    mInConnectCall = true;
-    mLink->ConnectToHost(address);
-    mInConnectCall = false;
-    mConnectTimer->start(mNetwork.ConnectTimeoutMs);
-}
-
-void cBridge::ScheduleRetry()
-{
-    if (mStopped)
-        return;
-    Print(QStringLiteral("console: trying again in %1 s").arg(mRetryMs / 1000.0));
-    mRetryTimer->start(mRetryMs);
-    mRetryMs = std::min(mRetryMs * 2, mNetwork.LongestRetryMs);
-}
-
-void cBridge::LinkStateChanged(const QString& State)
-{
-    if (mStopped)
-        return;
-    if (State != mStateText)
-    {
-        mStateText = State;
-        Print(QStringLiteral("console: %1").arg(State));
-    }
-    // ConnectToHost reports the previous link closed before it starts; that is no lost link.
-    if (mInConnectCall)
-        return;
-    if (State == kConnected)
-    {
-        mConnectTimer->stop();
-        mRetryMs = mNetwork.FirstRetryMs;
-        mTry = 0;
-        ++mConnections;
-        if (mSetup.Resync)
-            SendResync(kTCPPortName);
-        emit Connected();
-    }
-    else if (State == kNotConnected && mAttempting)
-    {
-        mAttempting = false;
-        mConnectTimer->stop();
-        ScheduleRetry();
-    }
-}
-
-void cBridge::ConsoleOutputAdded(const QString& Name)
-{
-    if (Name == mSetup.MidiOut && mSetup.Resync && !mStopped)
-        SendResync(Name);
-}
-
-void cBridge::SendResync(const QString& Output)
-{
-    const QList<QByteArray> messages = mResync.Messages();
-    if (messages.isEmpty())
-        return;
-    cMIDIOutput* output = mConfiguration->GetSystemMIDIConfiguration()->GetOutput(Output);
-    if (output == nullptr)
-        return;
-    for (const QByteArray& message : messages)
-    {
-        output->Write(message);
-        if (mSetup.Monitor)
-            PrintMessages(QStringLiteral("out"), Output, message, true);
-    }
-    Print(QStringLiteral("resync: %1 control%2 sent to the console").arg(messages.size()).arg(messages.size() == 1 ? "" : "s"));
+    mSession->SetTrafficObserver(nullptr);
+    mSession->Stop();
 }
 
 QString cBridge::PortLabel(const QString& Port) const
 {
-    if (Port == kTCPPortName || (mSetup.Mode == eConsoleMode::MidiPorts && (Port == mSetup.MidiIn || Port == mSetup.MidiOut)))
+    if (Port == cMIDITranslatorConfiguration::TCPPortName() || (mSetup.Mode == eConsoleMode::MidiPorts && (Port == mSetup.MidiIn || Port == mSetup.MidiOut)))
         return QStringLiteral("console");
     return QStringLiteral("DAW \"%1\"").arg(Port);
 }
@@ -306,10 +153,8 @@ void cBridge::MIDIRead(const QString& Port, const QByteArray& Bytes)
         PrintMessages(QStringLiteral("in"), Port, Bytes, false);
 }
 
-void cBridge::MIDIWritten(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes)
+void cBridge::MIDIWritten(int, const QString& Port, bool, const QByteArray& Bytes)
 {
-    if (MixerOut && mSetup.Resync)
-        mResync.Remember(RuleId, Bytes);
     if (mSetup.Monitor)
         PrintMessages(QStringLiteral("out"), Port, Bytes, true);
 }

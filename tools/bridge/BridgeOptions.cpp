@@ -1,18 +1,14 @@
 #include "tools/bridge/BridgeOptions.h"
 
 #include "MIDITranslator/MixerDawMap.h"
-#include "app/SettingsKeys.h"
+#include "session/Identity.h"
+#include "session/SessionSettings.h"
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QRegularExpression>
-#include <QSettings>
 
 namespace
 {
-// The name the window saves for a console typed in by address.
-const QString kCustomUnitName = QStringLiteral("Custom");
-
 QList<QCommandLineOption> BridgeCommandLineOptions()
 {
     return {
@@ -34,18 +30,6 @@ QList<QCommandLineOption> BridgeCommandLineOptions()
     };
 }
 
-// Reads one key of the store the window writes; one settings object per read, as the window does.
-QVariant Stored(const QString& Key, const QVariant& Default = QVariant())
-{
-    QSettings settings;
-    return settings.value(Key, Default);
-}
-
-bool IsStored(const QString& Key)
-{
-    QSettings settings;
-    return settings.contains(Key);
-}
 } // namespace
 
 QString cBridgeOptions::HelpText()
@@ -66,7 +50,7 @@ QString cBridgeOptions::HelpText()
 
 QString cBridgeOptions::VersionText()
 {
-    return QStringLiteral("quillon-bridge %1").arg(QStringLiteral(QUILLON_VERSION));
+    return QStringLiteral("quillon-bridge %1").arg(cIdentity::Version());
 }
 
 eBridgeAction cBridgeOptions::Parse(const QStringList& Arguments, sBridgeOptions& Options, QString& Message)
@@ -169,25 +153,12 @@ eBridgeAction cBridgeOptions::Parse(const QStringList& Arguments, sBridgeOptions
 
 bool cBridgeOptions::ParseAddress(const QString& Text, QHostAddress& Address)
 {
-    static const QRegularExpression dotted(QStringLiteral("\\A(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\z"));
-    const QRegularExpressionMatch match = dotted.match(Text.trimmed());
-    if (!match.hasMatch())
+    // As the window reads what is typed into it: every group in decimal, leading zeros too.
+    const QHostAddress parsed = cSessionSettings::ParseAddress(Text);
+    if (parsed.isNull())
         return false;
-    for (int part = 1; part <= 4; ++part)
-        if (match.captured(part).toInt() > 255)
-            return false;
-    return Address.setAddress(Text.trimmed());
-}
-
-QString cBridgeOptions::FindStringForFamily(const QString& Family)
-{
-    if (Family.contains(QLatin1String("Ny")))
-        return QStringLiteral("NY Find");
-    if (Family.contains(QLatin1String("KRT")))
-        return QStringLiteral("KRT Find");
-    if (Family.contains(QLatin1String("Oskel")))
-        return QStringLiteral("PVX Find");
-    return QString();
+    Address = parsed;
+    return true;
 }
 
 QString cBridgeOptions::MapsDirectory(const sBridgeOptions& Options)
@@ -225,7 +196,7 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     }
     else
     {
-        const QString saved = UpgradedMixerType(Stored(MixerTypeKey()).toString());
+        const QString saved = cSessionSettings::Family();
         if (families.contains(saved))
         {
             Setup.Family = saved;
@@ -239,7 +210,7 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
                                             .arg(Setup.Family, saved));
         }
     }
-    Setup.FindString = FindStringForFamily(Setup.Family);
+    Setup.FindString = Map.GetFindString(Setup.Family);
     const QString family = Setup.Family;
 
     // DAW protocol: given, else the saved one when the family offers it, else the family's first.
@@ -262,7 +233,7 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     }
     else
     {
-        const QString saved = Stored(DAWTypeKey()).toString();
+        const QString saved = cSessionSettings::DAW();
         Setup.Daw = daws.contains(saved) ? saved : daws.first();
         Notes << QStringLiteral("DAW protocol %1 (%2)").arg(Setup.Daw, daws.contains(saved) ? "saved" : "first listed");
     }
@@ -276,19 +247,9 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     }
     else
     {
-        int channel = int(kDefaultMIDIChannel);
-        if (IsStored(MIDIChannelKey(family)))
-            channel = int(quint8(Stored(MIDIChannelKey(family)).toUInt()));
-        if (channel <= 15)
-        {
-            Setup.Channel = channel;
-            Notes << QStringLiteral("MIDI channel %1 (%2)").arg(channel + 1).arg(IsStored(MIDIChannelKey(family)) ? "saved" : "default");
-        }
-        else
-        {
-            // As in the window: a stored value above 15 applies nothing, the map's default stays.
-            Notes << QStringLiteral("MIDI channel: the saved value %1 is out of range, the map's default stays").arg(channel);
-        }
+        // As the window shows and applies it: a saved channel out of range gives the default.
+        Setup.Channel = cSessionSettings::Channel(family);
+        Notes << QStringLiteral("MIDI channel %1 (%2)").arg(Setup.Channel + 1).arg(cSessionSettings::HasChannel(family) ? "saved" : "default");
     }
 
     // The console: given, else as the family's saved connection mode says.
@@ -313,20 +274,19 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     else if (Options.MidiInGiven || Options.MidiOutGiven)
     {
         Setup.Mode = eConsoleMode::MidiPorts;
-        Setup.MidiIn = Options.MidiInGiven ? Options.MidiIn : Stored(InputPortKey(family)).toString();
-        Setup.MidiOut = Options.MidiOutGiven ? Options.MidiOut : Stored(OutputPortKey(family)).toString();
+        Setup.MidiIn = Options.MidiInGiven ? Options.MidiIn : cSessionSettings::InputPort(family);
+        Setup.MidiOut = Options.MidiOutGiven ? Options.MidiOut : cSessionSettings::OutputPort(family);
         Notes << QStringLiteral("console MIDI ports in \"%1\" (%2), out \"%3\" (%4)")
                      .arg(Setup.MidiIn, Options.MidiInGiven ? "given" : "saved", Setup.MidiOut,
                           Options.MidiOutGiven ? "given" : "saved");
     }
     else
     {
-        const QString mode = Stored(ModeKey(family)).toString();
-        if (mode == TCPModeValue())
+        if (cSessionSettings::IsNetworkMode(cSessionSettings::Mode(family)))
         {
-            const QString name = Stored(DefaultUnitNameKey(family)).toString();
-            const QString address = Stored(DefaultUnitIPKey(family), DefaultUnitIP()).toString();
-            if (!name.isEmpty() && name != kCustomUnitName)
+            const QString name = cSessionSettings::UnitName(family);
+            const QString address = cSessionSettings::UnitAddressText(family);
+            if (!name.isEmpty() && name != cSessionSettings::CustomUnitName())
             {
                 useName(name, address, "saved");
             }
@@ -345,8 +305,8 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
         else
         {
             Setup.Mode = eConsoleMode::MidiPorts;
-            Setup.MidiIn = Stored(InputPortKey(family)).toString();
-            Setup.MidiOut = Stored(OutputPortKey(family)).toString();
+            Setup.MidiIn = cSessionSettings::InputPort(family);
+            Setup.MidiOut = cSessionSettings::OutputPort(family);
             if (Setup.MidiIn.isEmpty() && Setup.MidiOut.isEmpty())
             {
                 Message = QStringLiteral("no console given and none saved for family \"%1\": give --console ADDRESS, "

@@ -43,7 +43,7 @@ struct sBridgeSetup
     QString FindString; // the family's discovery query text
     QString Daw;
     QString MapFile; // full path
-    int Channel = -1; // -1: leave the map's own default
+    int Channel = -1; // 0..15; -1: leave the map's own default
     eConsoleMode Mode = eConsoleMode::Address;
     QHostAddress Address; // Address mode; in Name mode the last known address (may be null)
     QString ConsoleName;
@@ -77,9 +77,7 @@ public:
     static bool Resolve(const sBridgeOptions& Options, const cMixerDawMap& Map, sBridgeSetup& Setup, QString& Message,
                         QStringList& Notes);
 
-    // The family's discovery query text, picked from its name as the window does ("" for none).
-    static QString FindStringForFamily(const QString& Family);
-    // True for a dotted IPv4 address of four decimal parts.
+    // True for a dotted IPv4 address of four decimal parts (leading zeros read in decimal).
     static bool ParseAddress(const QString& Text, QHostAddress& Address);
     // The maps folder the options name, with a separator at its end.
     static QString MapsDirectory(const sBridgeOptions& Options);

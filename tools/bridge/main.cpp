@@ -5,6 +5,7 @@
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "MIDITranslator/MixerDawMap.h"
 #include "network/MultiUnitFinder.h"
+#include "session/Identity.h"
 #include "tools/bridge/Bridge.h"
 #include "tools/bridge/BridgeOptions.h"
 #include "tools/bridge/SignalWatcher.h"
@@ -63,7 +64,7 @@ int Discover(QCoreApplication& App, const cMixerDawMap& Map, const sBridgeOption
     QHash<QString, QString> familyOfQuery;
     for (const QString& family : families)
     {
-        const QString query = cBridgeOptions::FindStringForFamily(family);
+        const QString query = Map.GetFindString(family);
         if (query.isEmpty() || familyOfQuery.contains(query))
             continue;
         familyOfQuery.insert(query, family);
@@ -86,8 +87,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     // The window's settings store: a setup made there runs here as it is.
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+    cIdentity::Apply();
     RegisterUnitMetaType();
 
     sBridgeOptions options;
@@ -123,7 +123,9 @@ int main(int argc, char* argv[])
         Out(note);
 
     cSignalWatcher watcher;
-    cBridge bridge(setup, Out);
+    sSessionEnvironment environment;
+    environment.MapsDirectory = cBridgeOptions::MapsDirectory(options);
+    cBridge bridge(setup, Out, environment);
     QObject::connect(&watcher, &cSignalWatcher::StopRequested, [&](int Signal) {
         Out(QStringLiteral("received %1").arg(Signal == SIGTERM ? "SIGTERM" : "SIGINT"));
         bridge.Stop();

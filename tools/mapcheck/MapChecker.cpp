@@ -16,7 +16,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 
-const QString cMapChecker::kTcpPortName = QStringLiteral("Corvane Internal TCP MIDI");
+const QString cMapChecker::kTcpPortName = cMIDITranslatorConfiguration::TCPPortName();
 
 namespace
 {
@@ -32,11 +32,8 @@ const QStringList kValueKeys = {"value", "name"};
 const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "comment"};
 const QStringList kSideKeys = {"midi", "ports"};
 const QStringList kMixerMapKeys = {"mixers", "comment"};
-const QStringList kFamilyKeys = {"name", "daws", "comment"};
+const QStringList kFamilyKeys = {"name", "find", "daws", "comment"};
 const QStringList kDawKeys = {"name", "file", "comment"};
-// The window's discovery texts, by the first substring found in the family's name.
-const QList<QPair<QString, QString>> kFindTexts = {
-    {"Ny", "NY Find"}, {"KRT", "KRT Find"}, {"Oskel", "PVX Find"}};
 
 // Edits (insert, delete, replace, swap two neighbours) from A to B, stopping early above Limit.
 int Distance(const QString& A, const QString& B, int Limit)
@@ -602,10 +599,8 @@ void cMapChecker::CheckMixerMap(const QJsonObject& Top)
             Add(false, cJsonPositions::Member(at, QStringLiteral("name")),
                 QStringLiteral("family \"%1\" is named twice: only this later one is offered").arg(name));
         seen.insert(name);
-        QString findText;
-        for (const auto& test : kFindTexts)
-            if (findText.isEmpty() && name.contains(test.first))
-                findText = test.second;
+        const QJsonValue find = family.value(QStringLiteral("find"));
+        const QString findText = find.isString() ? find.toString() : cMixerDawMap::FindStringByName(name);
         if (findText.isEmpty())
             Add(false, cJsonPositions::Member(at, QStringLiteral("name")),
                 QStringLiteral("family \"%1\" contains none of \"Ny\", \"KRT\", \"Oskel\": no console of it is found on the network").arg(name));

@@ -2,7 +2,6 @@
 
 #include "Common/MIDI/Virtual/VirtualMIDIDriverWin.h"
 
-#include <QAbstractEventDispatcher>
 #include <QList>
 
 #include <chrono>
@@ -11,7 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace
@@ -73,6 +74,9 @@ struct sState
     HANDLE LastRecipient = nullptr;
     DWORD LastFlags = 0;
     DEV_BROADCAST_DEVICEINTERFACE_W LastFilter{};
+    // Registered window classes by name, and the live windows with their procedure and user data.
+    std::map<std::wstring, WNDPROC> Classes;
+    std::map<HWND, std::pair<WNDPROC, LONG_PTR>> Windows;
 
     bool DriverInstalled = true;
     bool DriverLoaded = false;
@@ -472,6 +476,56 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE Recipient, LPVOID Notificat
     return NewHandle<HDEVNOTIFY>(s);
 }
 
+HMODULE WINAPI GetModuleHandleW(LPCWSTR)
+{
+    return nullptr;
+}
+
+ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* Class)
+{
+    std::lock_guard<std::mutex> lock(State().Lock);
+    if (State().Classes.emplace(Class->lpszClassName, Class->lpfnWndProc).second)
+        return static_cast<ATOM>(State().Classes.size());
+    gLastError = ERROR_CLASS_ALREADY_EXISTS;
+    return 0;
+}
+
+// Only message-only windows are simulated: anything else would need a display.
+HWND WINAPI CreateWindowExW(DWORD, LPCWSTR ClassName, LPCWSTR, DWORD, int, int, int, int, HWND Parent, HMENU, HINSTANCE, LPVOID)
+{
+    sState& s = State();
+    std::lock_guard<std::mutex> lock(s.Lock);
+    const auto found = s.Classes.find(ClassName);
+    if (found == s.Classes.end() || Parent != HWND_MESSAGE)
+        return nullptr;
+    const HWND window = NewHandle<HWND>(s);
+    s.Windows[window] = {found->second, 0};
+    return window;
+}
+
+BOOL WINAPI DestroyWindow(HWND Window)
+{
+    std::lock_guard<std::mutex> lock(State().Lock);
+    return State().Windows.erase(Window) == 1 ? TRUE : FALSE;
+}
+
+LONG_PTR WINAPI SetWindowLongPtrW(HWND Window, int, LONG_PTR Value)
+{
+    std::lock_guard<std::mutex> lock(State().Lock);
+    return std::exchange(State().Windows.at(Window).second, Value);
+}
+
+LONG_PTR WINAPI GetWindowLongPtrW(HWND Window, int)
+{
+    std::lock_guard<std::mutex> lock(State().Lock);
+    return State().Windows.at(Window).second;
+}
+
+LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle)
 {
     sState& s = State();
@@ -821,26 +875,23 @@ QByteArray cWinApiSimulation::InterfaceBroadcast(const QString& Path, DWORD Devi
 
 bool cWinApiSimulation::SendDeviceChange(WPARAM Event, const QByteArray& Broadcast)
 {
-    HANDLE recipient = nullptr;
+    HWND recipient = nullptr;
+    WNDPROC procedure = nullptr;
     {
         std::lock_guard<std::mutex> lock(State().Lock);
         if (State().ActiveNotifications == 0)
             return false;
-        recipient = State().LastRecipient;
+        recipient = static_cast<HWND>(State().LastRecipient);
+        const auto window = State().Windows.find(recipient);
+        if (window == State().Windows.end())
+            return false;
+        procedure = window->second.first;
     }
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    if (dispatcher == nullptr)
-        return false;
     // A copy in memory that is suitably aligned for the broadcast records.
     std::vector<std::uint64_t> storage((static_cast<std::size_t>(Broadcast.size()) + 7) / 8 + 1, 0);
     std::memcpy(storage.data(), Broadcast.constData(), static_cast<std::size_t>(Broadcast.size()));
-    MSG message{};
-    message.hwnd = static_cast<HWND>(recipient);
-    message.message = WM_DEVICECHANGE;
-    message.wParam = Event;
-    message.lParam = reinterpret_cast<LPARAM>(storage.data());
-    long result = 0;
-    return dispatcher->filterNativeEvent(QByteArrayLiteral("windows_generic_MSG"), &message, &result);
+    // As the event loop dispatches it: the window's procedure on this thread, no lock held.
+    return procedure(recipient, WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(storage.data())) != 0;
 }
 
 void cWinApiSimulation::FailNotificationRegistration(bool Fail)

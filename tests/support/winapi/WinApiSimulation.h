@@ -44,9 +44,9 @@ public:
 
     // A device-interface broadcast for Path (dbcc_name), with DeviceType in its header.
     static QByteArray InterfaceBroadcast(const QString& Path, DWORD DeviceType = DBT_DEVTYP_DEVICEINTERFACE);
-    // WM_DEVICECHANGE with Event and the broadcast, through the application's native event filters,
-    // the way the Windows event dispatcher hands them over; only while a notification is registered.
-    // Returns whether a filter took the message.
+    // WM_DEVICECHANGE with Event and the broadcast, to the procedure of the window that registered
+    // for notifications, the way the event loop dispatches it; only while a notification is
+    // registered and its window lives. Returns whether the procedure took the message.
     static bool SendDeviceChange(WPARAM Event, const QByteArray& Broadcast);
     static bool SendDeviceChange(WPARAM Event, const QString& Path) { return SendDeviceChange(Event, InterfaceBroadcast(Path)); }
     static void FailNotificationRegistration(bool Fail);

@@ -78,3 +78,27 @@ void WINAPI Sleep(DWORD Milliseconds);
 typedef PVOID HDEVNOTIFY;
 HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE Recipient, LPVOID NotificationFilter, DWORD Flags);
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle);
+
+// Message-only windows (winuser.h): the class, the window, its user data, its default procedure.
+typedef WORD ATOM;
+typedef std::intptr_t LONG_PTR;
+typedef struct HMENU__* HMENU;
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+struct WNDCLASSEXW // the members Quillon sets
+{
+    UINT cbSize;
+    WNDPROC lpfnWndProc;
+    HINSTANCE hInstance;
+    LPCWSTR lpszClassName;
+};
+#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<std::intptr_t>(-3)))
+#define GWLP_USERDATA (-21)
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+HMODULE WINAPI GetModuleHandleW(LPCWSTR ModuleName);
+ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* Class);
+HWND WINAPI CreateWindowExW(DWORD ExStyle, LPCWSTR ClassName, LPCWSTR WindowName, DWORD Style, int X, int Y, int Width,
+                            int Height, HWND Parent, HMENU Menu, HINSTANCE Instance, LPVOID Param);
+BOOL WINAPI DestroyWindow(HWND Window);
+LONG_PTR WINAPI SetWindowLongPtrW(HWND Window, int Index, LONG_PTR Value);
+LONG_PTR WINAPI GetWindowLongPtrW(HWND Window, int Index);
+LRESULT WINAPI DefWindowProcW(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);

@@ -3,7 +3,6 @@
 #include "tests/support/winapi/WinApiSimulation.h"
 
 #include <QPointer>
-#include <QWidget>
 #include <QtTest>
 
 #include <atomic>
@@ -36,7 +35,6 @@ class tst_WinCallbackThreads : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void cleanup();
     void deliversWholeChunksWhilePortsComeAndGo();
 
@@ -45,7 +43,6 @@ private:
     void Follow(const QString& Name, cMIDIInput* Port);
     void ReadAll();
 
-    std::unique_ptr<QWidget> mWindow;
     cAnnouncementCounter mCounter;
     QHash<QString, QPointer<cMIDIInput>> mPorts;
     QHash<QString, QByteArray> mStreams;
@@ -73,12 +70,6 @@ bool MadeOfWholeChunks(const QByteArray& Stream)
     return true;
 }
 } // namespace
-
-void tst_WinCallbackThreads::initTestCase()
-{
-    mWindow = std::make_unique<QWidget>();
-    mWindow->winId();
-}
 
 void tst_WinCallbackThreads::cleanup()
 {
@@ -183,5 +174,5 @@ void tst_WinCallbackThreads::deliversWholeChunksWhilePortsComeAndGo()
         QVERIFY2(MadeOfWholeChunks(stream.value()), qPrintable(stream.key() + ": " + stream.value().toHex(' ').left(120)));
 }
 
-QTEST_MAIN(tst_WinCallbackThreads)
+QTEST_GUILESS_MAIN(tst_WinCallbackThreads)
 #include "tst_WinCallbackThreads.moc"

@@ -1,4 +1,4 @@
-#include "app/SettingsKeys.h"
+#include "session/SettingsKeys.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "tools/bridge/ResyncMemory.h"
+#include "session/ResyncMemory.h"
 
 #include "Common/LogError.h"
 
