@@ -7,9 +7,11 @@
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "MIDITranslator/MIDIInputMatcher.h"
 #include "MIDITranslator/MIDITrafficObserver.h"
+#include "MIDITranslator/MIDITranslatorRuleOptions.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QTimer>
 
 #include <cstring>
 
@@ -27,6 +29,12 @@ cMIDITranslatorConfiguration::cMIDITranslatorConfiguration(cSystemMIDIConfigurat
 {
     // The registry has no parent, so that it is deleted here, after the matchers that follow it.
     mRegistry->setParent(nullptr);
+    mQuietTimer = new QTimer(this);
+    mQuietTimer->setSingleShot(true);
+    connect(mQuietTimer, &QTimer::timeout, this, [this] { QuietTimeout(); });
+    connect(mRegistry, &cSystemMIDIConfiguration::VirtualPortConnectedSignal, this,
+            [this](const QString& Name) { DawConnected(Name); });
+    mClock.start();
 }
 
 cMIDITranslatorConfiguration::~cMIDITranslatorConfiguration()
@@ -61,8 +69,108 @@ void cMIDITranslatorConfiguration::LoadFile(const QString& Path)
     const QJsonValue rules = top.value(QLatin1String("rules"));
     if (rules.isArray())
         LoadRules(rules.toArray());
+    const QJsonValue announcements = top.value(QLatin1String("announcements"));
+    if (announcements.isArray())
+        LoadAnnouncements(announcements.toArray());
 
     CreateInputMatchers();
+    // Where the MIDI system does not say when the DAW connects, a port counts as connected once made.
+    if (!mRegistry->ReportsVirtualPortConnections())
+        for (const QString& port : QStringList(mVirtualPortNames))
+            DawConnected(port);
+}
+
+void cMIDITranslatorConfiguration::LoadAnnouncements(const QJsonArray& Announcements)
+{
+    for (const QJsonValue& value : Announcements)
+    {
+        if (!value.isObject())
+            continue;
+        const QJsonObject object = value.toObject();
+        const QByteArray name = object.value(QLatin1String("name")).toString().toUtf8();
+        const QJsonValue when = object.value(QLatin1String("when"));
+        const QJsonValue midi = object.value(QLatin1String("midi"));
+        const QJsonValue ports = object.value(QLatin1String("ports"));
+        const QJsonValue needsConsole = object.value(QLatin1String("needs_console"));
+        sAnnouncement announcement;
+        announcement.dawConnects = when == QJsonValue(QLatin1String("daw_connects"));
+        if (!announcement.dawConnects && when != QJsonValue(QLatin1String("console_connects")))
+        {
+            LOG_ERROR("Invalid announcement \"%s\": \"when\" must be \"daw_connects\" or \"console_connects\"", name.constData());
+            continue;
+        }
+        if (!midi.isString() || !cMIDITranslatorRule::ValidateOutgoingMidi(cMIDITranslatorRule::SplitMidi(midi.toString()), &mVariables, {}))
+        {
+            LOG_ERROR("Invalid announcement \"%s\": \"midi\" must be an outgoing \"midi\" string without captures", name.constData());
+            continue;
+        }
+        if (!ports.isArray() || !(needsConsole.isUndefined() || needsConsole.isBool()))
+        {
+            LOG_ERROR("Invalid announcement \"%s\": \"ports\" must be an array (and \"needs_console\" true or false)", name.constData());
+            continue;
+        }
+        for (const QJsonValue& port : ports.toArray())
+            if (port.isString())
+                announcement.ports << port.toString();
+        announcement.needsConsole = needsConsole.toBool();
+        announcement.message = cMIDITranslatorRule(this);
+        announcement.message.SetOutgoingMidi(midi.toString());
+        mAnnouncements.append(announcement);
+    }
+}
+
+void cMIDITranslatorConfiguration::Announce(bool DawConnects, const QString& Port)
+{
+    // A copy: a write may come back in here and load another file.
+    const QList<sAnnouncement> announcements = mAnnouncements;
+    const quint64 rulesEpoch = mRulesEpoch;
+    for (const sAnnouncement& announcement : announcements)
+    {
+        if (announcement.dawConnects != DawConnects || (announcement.needsConsole && !mConsoleReachable))
+            continue;
+        std::vector<uint8_t> message;
+        announcement.message.BuildOutgoingMessage(message, {});
+        const QByteArray bytes(reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()));
+        for (const QString& name : announcement.ports)
+        {
+            if (mRulesEpoch != rulesEpoch)
+                return;
+            const QString resolved = ResolveOutputAlias(name);
+            if (!Port.isEmpty() && resolved != Port)
+                continue;
+            cMIDIOutput* output = mRegistry->GetOutput(resolved);
+            if (output == nullptr)
+                continue;
+            output->Write(bytes);
+            if (mTrafficObserver != nullptr)
+                mTrafficObserver->MIDIWritten(-1, resolved, name == kMixerOut, bytes);
+            if (name == kMixerOut)
+                emit MixerMIDIOutputWrite();
+        }
+    }
+}
+
+void cMIDITranslatorConfiguration::DawConnected(const QString& Port)
+{
+    Announce(true, Port);
+}
+
+void cMIDITranslatorConfiguration::SetConsoleReachable(bool Reachable)
+{
+    const bool was = mConsoleReachable;
+    mConsoleReachable = Reachable;
+    if (!Reachable || was)
+        return;
+    // A new connection: the console's controls may have moved meanwhile, and it has shown nothing.
+    ResetControls();
+    Announce(false, QString());
+}
+
+void cMIDITranslatorConfiguration::ResetControls()
+{
+    mControls.clear();
+    mRemembered.clear();
+    mQuietTimer->stop();
 }
 
 void cMIDITranslatorConfiguration::LoadVirtualPorts(const QJsonArray& Ports)
@@ -181,6 +289,8 @@ void cMIDITranslatorConfiguration::Clear()
     mRules.clear();
     mRuleObjects.clear();
     mVariables.clear();
+    mAnnouncements.clear();
+    ResetControls();
     ++mRulesEpoch;
     ForgetRoutes();
 }
@@ -284,16 +394,125 @@ void cMIDITranslatorConfiguration::MIDIMatchTriggered(int Id, const std::vector<
     }
     const cDepthCounter firing(mFiringDepth);
 
+    const cMIDITranslatorRuleOptions* options = mRules.at(Id).GetOptions();
+    if (options != nullptr)
+    {
+        FireWithOptions(Id, *options, Message);
+        return;
+    }
     mOutgoing.clear();
     mRules.at(Id).BuildOutgoingMessage(mOutgoing, Message);
     mOutgoingBytes.resize(static_cast<int>(mOutgoing.size()));
     if (!mOutgoing.empty())
         std::memcpy(mOutgoingBytes.data(), mOutgoing.data(), mOutgoing.size());
+    WriteRuleOutput(Id, mOutgoingBytes);
+}
 
+void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslatorRuleOptions& Options,
+                                                   const std::vector<uint8_t>& Message)
+{
+    if (Options.mNeedsConsole && !mConsoleReachable)
+        return;
+    if (!Options.mRequiredSlot.isEmpty())
+    {
+        const auto found = mRemembered.constFind(Options.mRequiredSlot);
+        if (found == mRemembered.constEnd() || found.value() != Options.mRequiredValue)
+            return;
+    }
+    if (!Options.mRememberSlot.isEmpty())
+        mRemembered.insert(Options.mRememberSlot, Options.RememberedValue(Message));
+
+    // Every change of state happens before the first write: a write may come back in here.
+    sControlState* control = nullptr;
+    if (Options.NeedsControlKey())
+    {
+        mControlKey.clear();
+        Options.AppendControlKey(mControlKey, Id, Message);
+        control = &mControls[mControlKey];
+    }
+    const std::vector<uint8_t>* matched = &Message;
+    if (Options.HasValue())
+    {
+        int unusedState = 0;
+        bool unusedHasState = false;
+        int value = 0;
+        if (!Options.ComputeValue(Message, control ? &control->state : &unusedState,
+                                  control ? &control->hasState : &unusedHasState, &value))
+            return;
+        mWithValue = Message;
+        Options.AppendValueBytes(mWithValue, value);
+        matched = &mWithValue;
+    }
+    mOutgoing.clear();
+    mRules.at(Id).BuildOutgoingMessage(mOutgoing, *matched);
+    const QByteArray bytes(reinterpret_cast<const char*>(mOutgoing.data()), static_cast<int>(mOutgoing.size()));
+    if (Options.mOnlyWhenChanged)
+    {
+        if (control->sent && control->lastSent == bytes)
+            return;
+        control->lastSent = bytes;
+        control->sent = true;
+    }
+    QByteArray begin;
+    if (Options.mHasGesture)
+    {
+        if (!control->gestureActive && Options.mGestureBegin)
+        {
+            std::vector<uint8_t> message;
+            Options.mGestureBegin->BuildOutgoingMessage(message, *matched);
+            begin = QByteArray(reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()));
+        }
+        control->gestureActive = true;
+        control->ruleId = Id;
+        control->lastMatched = *matched;
+        control->quietDeadline = mClock.elapsed() + Options.mQuietMs;
+        if (!mQuietTimer->isActive() || mQuietTimer->remainingTime() > Options.mQuietMs)
+            mQuietTimer->start(Options.mQuietMs);
+    }
+    const quint64 rulesEpoch = mRulesEpoch;
+    if (!begin.isEmpty())
+        WriteRuleOutput(Id, begin);
+    if (mRulesEpoch == rulesEpoch)
+        WriteRuleOutput(Id, bytes);
+}
+
+void cMIDITranslatorConfiguration::QuietTimeout()
+{
+    const qint64 now = mClock.elapsed();
+    qint64 next = -1;
+    QList<QPair<int, QByteArray>> ends;
+    for (auto control = mControls.begin(); control != mControls.end(); ++control)
+    {
+        if (!control->gestureActive)
+            continue;
+        if (control->quietDeadline > now)
+        {
+            next = next < 0 ? control->quietDeadline : std::min(next, control->quietDeadline);
+            continue;
+        }
+        control->gestureActive = false;
+        const cMIDITranslatorRuleOptions* options = control->ruleId < mRules.size() ? mRules.at(control->ruleId).GetOptions() : nullptr;
+        if (options == nullptr || !options->mGestureEnd)
+            continue;
+        std::vector<uint8_t> message;
+        options->mGestureEnd->BuildOutgoingMessage(message, control->lastMatched);
+        ends.append({control->ruleId, QByteArray(reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()))});
+    }
+    if (next >= 0)
+        mQuietTimer->start(static_cast<int>(next - now));
+    const quint64 rulesEpoch = mRulesEpoch;
+    const cDepthCounter firing(mFiringDepth);
+    for (const auto& end : ends)
+        if (mRulesEpoch == rulesEpoch)
+            WriteRuleOutput(end.first, end.second);
+}
+
+void cMIDITranslatorConfiguration::WriteRuleOutput(int Id, const QByteArray& Bytes)
+{
     // A local share of the bytes: a port that keeps them, or a write that comes back in here,
     // cannot change what the remaining ports of this rule receive. The routes are looked at again
     // before every write, because a write or a slot of MixerMIDIOutputWrite may change the ports.
-    const QByteArray bytes = mOutgoingBytes;
+    const QByteArray bytes = Bytes;
     const quint64 rulesEpoch = mRulesEpoch;
     for (std::size_t index = 0;; ++index)
     {
