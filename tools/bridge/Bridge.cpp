@@ -81,6 +81,7 @@ bool cBridge::Start()
             Print(QStringLiteral("console output \"%1\" is not there yet; it is used once it appears").arg(mSetup.MidiOut));
         connect(registry, &cSystemMIDIConfiguration::OutputAddedSignal, this, &cBridge::ConsoleOutputAdded);
         Print(QStringLiteral("console: MIDI ports in \"%1\", out \"%2\"").arg(mSetup.MidiIn, mSetup.MidiOut));
+        mConfiguration->SetConsoleReachable(true);
         return true;
     }
 
@@ -228,6 +229,7 @@ void cBridge::LinkStateChanged(const QString& State)
         mStateText = State;
         Print(QStringLiteral("console: %1").arg(State));
     }
+    mConfiguration->SetConsoleReachable(State == kConnected);
     // ConnectToHost reports the previous link closed before it starts; that is no lost link.
     if (mInConnectCall)
         return;
