@@ -606,7 +606,9 @@ void cMapChecker::CheckRuleSide(const QJsonObject& Rule, const QString& Path, co
                     .arg(name, incoming ? QStringLiteral("input") : QStringLiteral("output"), port,
                          incoming ? QStringLiteral("fire it") : QStringLiteral("receive its bytes")));
     }
-    if (names.isEmpty())
+    // A rule that only remembers a value (a zone that later messages refer to) sends nothing.
+    const bool remembersOnly = !incoming && Rule.contains(QStringLiteral("remember")) && cMIDITranslatorRule::SplitMidi(midi).isEmpty();
+    if (names.isEmpty() && !remembersOnly)
         Add(false, ports.isEmpty() && !side.value(QStringLiteral("ports")).isArray() ? at : portsPath,
             incoming ? QStringLiteral("rule \"%1\" reads no port: it never fires").arg(name)
                      : QStringLiteral("rule \"%1\" writes to no port: its bytes go nowhere").arg(name));
