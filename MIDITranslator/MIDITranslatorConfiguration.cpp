@@ -445,7 +445,12 @@ void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslator
     }
     mOutgoing.clear();
     mRules.at(Id).BuildOutgoingMessage(mOutgoing, *matched);
-    const QByteArray bytes(reinterpret_cast<const char*>(mOutgoing.data()), static_cast<int>(mOutgoing.size()));
+    // Kept in the member between firings so steady traffic does not allocate; WriteRuleOutput
+    // takes its own share before anything can come back in here.
+    mOutgoingBytes.resize(static_cast<int>(mOutgoing.size()));
+    if (!mOutgoing.empty())
+        std::memcpy(mOutgoingBytes.data(), mOutgoing.data(), mOutgoing.size());
+    const QByteArray& bytes = mOutgoingBytes;
     if (Options.mOnlyWhenChanged)
     {
         if (control->sent && control->lastSent == bytes)
@@ -469,11 +474,17 @@ void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslator
         if (!mQuietTimer->isActive() || mQuietTimer->remainingTime() > Options.mQuietMs)
             mQuietTimer->start(Options.mQuietMs);
     }
-    const quint64 rulesEpoch = mRulesEpoch;
-    if (!begin.isEmpty())
-        WriteRuleOutput(Id, begin);
-    if (mRulesEpoch == rulesEpoch)
+    if (begin.isEmpty())
+    {
         WriteRuleOutput(Id, bytes);
+        return;
+    }
+    // The begin's write may come back in here and reuse the member: this firing keeps its own.
+    const QByteArray own = bytes;
+    const quint64 rulesEpoch = mRulesEpoch;
+    WriteRuleOutput(Id, begin);
+    if (mRulesEpoch == rulesEpoch)
+        WriteRuleOutput(Id, own);
 }
 
 void cMIDITranslatorConfiguration::QuietTimeout()
