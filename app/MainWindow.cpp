@@ -435,6 +435,7 @@ void cMainWindow::MixerConnectionModeToggled()
         mUi->mStatusBar->showMessage(QString(), 0);
         RepopulateMixerMIDIInputComboBox();
         RepopulateMixerMIDIOutputComboBox();
+        mMIDITranslatorConfiguration->SetConsoleReachable(true);
         // Unique: this branch runs on every family change, and each extra set of connections would
         // rebuild the port lists once more on every device plugged in or pulled out.
         connect(registry, SIGNAL(InputAddedSignal(QString)), this, SLOT(RepopulateMixerMIDIInputComboBox()),
@@ -458,6 +459,7 @@ void cMainWindow::MixerConnectionModeToggled()
         disconnect(registry, SIGNAL(OutputRemovedSignal(QString)), this, SLOT(RepopulateMixerMIDIOutputComboBox()));
         mMIDITranslatorConfiguration->SetMixerInputPortName(kTCPPortName);
         mMIDITranslatorConfiguration->SetMixerOutputPortName(kTCPPortName);
+        mMIDITranslatorConfiguration->SetConsoleReachable(mTCPMIDIInputOutput->IsConnected());
     }
 }
 
@@ -652,5 +654,8 @@ void cMainWindow::ConnectCheckBoxToggled(bool Toggle)
 void cMainWindow::TCPMIDIConnectionStateStringChanged(QString State)
 {
     if (mUi->mTCPIPRadioButton->isChecked())
+    {
         mUi->mStatusBar->showMessage(State, 0);
+        mMIDITranslatorConfiguration->SetConsoleReachable(mTCPMIDIInputOutput->IsConnected());
+    }
 }
