@@ -13,6 +13,7 @@
 #include <QJsonValue>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -169,7 +170,7 @@ void cMIDITranslatorConfiguration::SetConsoleReachable(bool Reachable)
 void cMIDITranslatorConfiguration::ResetControls()
 {
     mControls.clear();
-    mRemembered.clear();
+    std::fill(mRemembered.begin(), mRemembered.end(), -1);
     mQuietTimer->stop();
 }
 
@@ -233,6 +234,15 @@ void cMIDITranslatorConfiguration::LoadRules(const QJsonArray& Rules)
         mRules.append(rule);
         mRuleObjects.append(value.toObject());
     }
+    QHash<QString, int> slotNumbers;
+    auto slot = [&slotNumbers](const QString& Name) { return Name.isEmpty() ? -1 : *slotNumbers.insert(Name, slotNumbers.value(Name, slotNumbers.size())); };
+    mRuleSlots.clear();
+    for (const cMIDITranslatorRule& rule : qAsConst(mRules))
+    {
+        const cMIDITranslatorRuleOptions* options = rule.GetOptions();
+        mRuleSlots.emplace_back(options ? slot(options->mRememberSlot) : -1, options ? slot(options->mRequiredSlot) : -1);
+    }
+    mRemembered.assign(static_cast<std::size_t>(slotNumbers.size()), -1);
 }
 
 void cMIDITranslatorConfiguration::CreateInputMatchers()
@@ -291,6 +301,8 @@ void cMIDITranslatorConfiguration::Clear()
     mVariables.clear();
     mAnnouncements.clear();
     ResetControls();
+    mRuleSlots.clear();
+    mRemembered.clear();
     ++mRulesEpoch;
     ForgetRoutes();
 }
@@ -413,14 +425,11 @@ void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslator
 {
     if (Options.mNeedsConsole && !mConsoleReachable)
         return;
-    if (!Options.mRequiredSlot.isEmpty())
-    {
-        const auto found = mRemembered.constFind(Options.mRequiredSlot);
-        if (found == mRemembered.constEnd() || found.value() != Options.mRequiredValue)
-            return;
-    }
-    if (!Options.mRememberSlot.isEmpty())
-        mRemembered.insert(Options.mRememberSlot, Options.RememberedValue(Message));
+    const std::pair<int, int> ruleSlots = mRuleSlots[static_cast<std::size_t>(Id)];
+    if (ruleSlots.second >= 0 && mRemembered[static_cast<std::size_t>(ruleSlots.second)] != Options.mRequiredValue)
+        return;
+    if (ruleSlots.first >= 0)
+        mRemembered[static_cast<std::size_t>(ruleSlots.first)] = Options.RememberedValue(Message);
 
     // Every change of state happens before the first write: a write may come back in here.
     sControlState* control = nullptr;

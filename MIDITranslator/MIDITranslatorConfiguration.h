@@ -20,6 +20,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class cMIDIInputMatcher;
@@ -159,7 +160,10 @@ private:
         cMIDITranslatorRule message; // its outgoing template only
     };
     QHash<QByteArray, sControlState> mControls;
-    QHash<QString, int> mRemembered;
+    // Remembered values by slot number (-1: none yet); each rule's slots as numbers, found once at
+    // load so that a firing looks nothing up by name: {remember, when_remembered}, -1 for none.
+    std::vector<int> mRemembered;
+    std::vector<std::pair<int, int>> mRuleSlots;
     QList<sAnnouncement> mAnnouncements;
     QTimer* mQuietTimer = nullptr;
     QElapsedTimer mClock;
