@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace
 {
@@ -32,7 +33,7 @@ cMIDITranslatorConfiguration::cMIDITranslatorConfiguration(cSystemMIDIConfigurat
     mRegistry->setParent(nullptr);
     mQuietTimer = new QTimer(this);
     mQuietTimer->setSingleShot(true);
-    connect(mQuietTimer, &QTimer::timeout, this, [this] { QuietTimeout(); });
+    connect(mQuietTimer, &QTimer::timeout, this, [this] { QuietTimeout(false); });
     connect(mRegistry, &cSystemMIDIConfiguration::VirtualPortConnectedSignal, this,
             [this](const QString& Name) { DawConnected(Name); });
     mClock.start();
@@ -160,6 +161,9 @@ void cMIDITranslatorConfiguration::SetConsoleReachable(bool Reachable)
 {
     const bool was = mConsoleReachable;
     mConsoleReachable = Reachable;
+    // A gesture cut short by a lost console ends now, so the DAW is not left holding a touch.
+    if (!Reachable && was)
+        QuietTimeout(true);
     if (!Reachable || was)
         return;
     // A new connection: the console's controls may have moved meanwhile, and it has shown nothing.
@@ -496,9 +500,9 @@ void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslator
         WriteRuleOutput(Id, own);
 }
 
-void cMIDITranslatorConfiguration::QuietTimeout()
+void cMIDITranslatorConfiguration::QuietTimeout(bool EndAll)
 {
-    const qint64 now = mClock.elapsed();
+    const qint64 now = EndAll ? std::numeric_limits<qint64>::max() : mClock.elapsed();
     qint64 next = -1;
     QList<QPair<int, QByteArray>> ends;
     for (auto control = mControls.begin(); control != mControls.end(); ++control)
@@ -518,7 +522,9 @@ void cMIDITranslatorConfiguration::QuietTimeout()
         options->mGestureEnd->BuildOutgoingMessage(message, control->lastMatched);
         ends.append({control->ruleId, QByteArray(reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()))});
     }
-    if (next >= 0)
+    if (EndAll)
+        mQuietTimer->stop();
+    else if (next >= 0)
         mQuietTimer->start(static_cast<int>(next - now));
     const quint64 rulesEpoch = mRulesEpoch;
     const cDepthCounter firing(mFiringDepth);

@@ -114,7 +114,8 @@ private:
     // Sends the announcements of that kind; with Port, only to that (resolved) port.
     void Announce(bool DawConnects, const QString& Port);
     void DawConnected(const QString& Port);
-    void QuietTimeout();
+    // Ends every gesture that has been quiet long enough, or every one.
+    void QuietTimeout(bool EndAll);
     void ResetControls();
 
     cSystemMIDIConfiguration* mRegistry;
