@@ -515,7 +515,12 @@ void cMapChecker::CheckRules(const QJsonValue& Value, QStringList& Rejections)
                 QStringList prefix;
                 const QStringList checked = in ? tokens : cMIDITranslatorRule::SplitMidi(outgoing.value(QStringLiteral("midi")).toString());
                 if (!in)
+                {
                     cMIDITranslatorRule::ValidateIncomingMidi(tokens, &mConfiguration->GetVariables(), &captures);
+                    // The letters a "value" key makes are the outgoing string's too.
+                    for (const QChar letter : rule.value(QStringLiteral("value")).toObject().value(QStringLiteral("to")).toString())
+                        captures << QString(letter);
+                }
                 for (const QString& token : checked)
                 {
                     prefix << token;
