@@ -9,6 +9,7 @@
 #include "MIDITranslator/MIDITrafficObserver.h"
 #include "MIDITranslator/MIDITranslatorRuleOptions.h"
 
+#include <QAbstractEventDispatcher>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QTimer>
@@ -176,6 +177,19 @@ void cMIDITranslatorConfiguration::ResetControls()
     mControls.clear();
     std::fill(mRemembered.begin(), mRemembered.end(), -1);
     mQuietTimer->stop();
+    mQuietDeadline = -1;
+}
+
+void cMIDITranslatorConfiguration::ScheduleQuiet(qint64 Deadline)
+{
+    // Without an event loop (the engine linked into a program that runs none) no timer can run;
+    // a gesture's end then waits for the console to go.
+    if (QAbstractEventDispatcher::instance() == nullptr)
+        return;
+    if (mQuietDeadline >= 0 && mQuietDeadline <= Deadline)
+        return;
+    mQuietDeadline = Deadline;
+    mQuietTimer->start(static_cast<int>(std::max<qint64>(0, Deadline - mClock.elapsed())));
 }
 
 void cMIDITranslatorConfiguration::LoadVirtualPorts(const QJsonArray& Ports)
@@ -484,8 +498,8 @@ void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslator
         control->ruleId = Id;
         control->lastMatched = *matched;
         control->quietDeadline = mClock.elapsed() + Options.mQuietMs;
-        if (!mQuietTimer->isActive() || mQuietTimer->remainingTime() > Options.mQuietMs)
-            mQuietTimer->start(Options.mQuietMs);
+        control->lastMove = ++mMoves;
+        ScheduleQuiet(control->quietDeadline);
     }
     if (begin.isEmpty())
     {
@@ -504,7 +518,14 @@ void cMIDITranslatorConfiguration::QuietTimeout(bool EndAll)
 {
     const qint64 now = EndAll ? std::numeric_limits<qint64>::max() : mClock.elapsed();
     qint64 next = -1;
-    QList<QPair<int, QByteArray>> ends;
+    struct sEnd
+    {
+        qint64 deadline;
+        quint64 lastMove;
+        int ruleId;
+        QByteArray bytes;
+    };
+    std::vector<sEnd> ends;
     for (auto control = mControls.begin(); control != mControls.end(); ++control)
     {
         if (!control->gestureActive)
@@ -520,17 +541,22 @@ void cMIDITranslatorConfiguration::QuietTimeout(bool EndAll)
             continue;
         std::vector<uint8_t> message;
         options->mGestureEnd->BuildOutgoingMessage(message, control->lastMatched);
-        ends.append({control->ruleId, QByteArray(reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()))});
+        ends.push_back({control->quietDeadline, control->lastMove, control->ruleId,
+                        QByteArray(reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()))});
     }
-    if (EndAll)
-        mQuietTimer->stop();
-    else if (next >= 0)
-        mQuietTimer->start(static_cast<int>(next - now));
+    mQuietTimer->stop();
+    mQuietDeadline = -1;
+    if (!EndAll && next >= 0)
+        ScheduleQuiet(next);
     const quint64 rulesEpoch = mRulesEpoch;
     const cDepthCounter firing(mFiringDepth);
-    for (const auto& end : ends)
+    // The gesture that went quiet first ends first, whatever the table's order.
+    std::sort(ends.begin(), ends.end(), [](const sEnd& A, const sEnd& B) {
+        return A.deadline != B.deadline ? A.deadline < B.deadline : A.lastMove < B.lastMove;
+    });
+    for (const sEnd& end : ends)
         if (mRulesEpoch == rulesEpoch)
-            WriteRuleOutput(end.first, end.second);
+            WriteRuleOutput(end.ruleId, end.bytes);
 }
 
 void cMIDITranslatorConfiguration::WriteRuleOutput(int Id, const QByteArray& Bytes)

@@ -116,6 +116,8 @@ private:
     void DawConnected(const QString& Port);
     // Ends every gesture that has been quiet long enough, or every one.
     void QuietTimeout(bool EndAll);
+    // Makes the quiet timer fire by Deadline (on mClock) at the latest.
+    void ScheduleQuiet(qint64 Deadline);
     void ResetControls();
 
     cSystemMIDIConfiguration* mRegistry;
@@ -150,6 +152,7 @@ private:
         bool sent = false;
         bool gestureActive = false;
         qint64 quietDeadline = 0;
+        quint64 lastMove = 0; // orders gestures whose deadlines fall in the same millisecond
         int ruleId = 0;
         std::vector<uint8_t> lastMatched; // for the gesture's end
     };
@@ -167,6 +170,8 @@ private:
     std::vector<std::pair<int, int>> mRuleSlots;
     QList<sAnnouncement> mAnnouncements;
     QTimer* mQuietTimer = nullptr;
+    qint64 mQuietDeadline = -1; // when the quiet timer fires, -1 when it does not run
+    quint64 mMoves = 0;
     QElapsedTimer mClock;
     QByteArray mControlKey;
     std::vector<uint8_t> mWithValue;

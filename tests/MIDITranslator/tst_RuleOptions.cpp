@@ -68,7 +68,7 @@ void tst_RuleOptions::keysAtWork_data()
     QTest::newRow("gesture: one begin, every move, one end after the quiet time")
         << rules({Rule("B0 1x v", "E0 v v", R"("gesture": {"begin": "90 6x 7F", "end": "90 6x 00", "quiet_ms": 40}, "value_capture": "v")")})
         << "b0 10 01 > 90 60 7f e0 01 01; b0 10 02 > e0 02 02; b0 11 05 > 90 61 7f e0 05 05; b0 10 03 > e0 03 03; "
-           "wait 150 > 90 60 00 90 61 00; b0 10 04 > 90 60 7f e0 04 04; wait 150 > 90 60 00; "
+           "wait 150 > 90 61 00 90 60 00; b0 10 04 > 90 60 7f e0 04 04; wait 150 > 90 60 00; "
            "up > ; b0 10 05 > 90 60 7f e0 05 05; down > 90 60 00; wait 150 > ";
     QTest::newRow("remembered zone, several ports after it")
         << rules({R"({"name": "zone", "incoming": {"midi": "B0 0C z", "ports": ["A"]}, "outgoing": {"midi": "", "ports": []},
