@@ -1,9 +1,9 @@
 // The shipped Oskel 8 / Mackie Control map as a studio user meets it: quillon-bridge as a process,
 // the console simulator beside it in a network namespace of this test, and this test as the DAW on
-// a private JACK server. The steps run in order, each one's bytes checked at the far end: the
-// surface comes online without a query, pans go out as V-Pot steps and the ring comes back, bank
-// keys, a repeated meter arrives once, a fader gesture is one touch and one release, and once the
-// console link drops the DAW's query goes unanswered.
+// a private JACK server. The steps run in order, each one's bytes checked at both ends: the surface
+// comes online without a query, pans go out as V-Pot steps and the ring comes back, bank keys, a
+// repeated meter arrives once, a fader gesture is one touch and one release, and once the console
+// link drops the DAW's query goes unanswered.
 
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/JackServer.h"
@@ -17,24 +17,6 @@
 #include <RtMidi.h>
 
 #include <memory>
-
-namespace
-{
-const QString kRole = QStringLiteral("surface");
-const char kDawPort[] = "Quillon MIDI Mackie";
-
-QString FaderMoves(bool Bytes)
-{
-    QStringList parts;
-    for (int move = 1; move <= 10; ++move)
-    {
-        const int value = move * 1500;
-        parts << (Bytes ? QStringLiteral("e0 %1 %2").arg(value & 0x7F, 2, 16, QLatin1Char('0')).arg(value >> 7, 2, 16, QLatin1Char('0'))
-                        : QStringLiteral("console: fader 1 %1").arg(value));
-    }
-    return parts.join(Bytes ? QStringLiteral(" ") : QStringLiteral(","));
-}
-} // namespace
 
 class tst_BridgeSurface : public QObject
 {
@@ -54,28 +36,26 @@ private:
     cJackServer mJack;
     std::unique_ptr<cNetworkNamespaces> mNamespaces;
     QProcess mBridge;
-    std::unique_ptr<cSimulatorProcess> mConsole;
+    cSimulatorProcess mConsole;
+    int mConsoleSeen = 0;
     std::unique_ptr<RtMidiIn> mIn;
     std::unique_ptr<RtMidiOut> mOut;
     QMutex mMutex;
     QByteArray mDawBytes; // appended on JACK's thread
-    int mConsoleSeen = 0;
 };
 
 void tst_BridgeSurface::initTestCase()
 {
-    QVERIFY(mDir.isValid());
     QString why;
     QUILLON_REQUIRE(cNetworkNamespaces::Available(&why), why);
     QUILLON_REQUIRE(cSimulatorProcess::Available(), QStringLiteral("the console simulator is not built"));
     QUILLON_START_JACK(mJack);
     mNamespaces = std::make_unique<cNetworkNamespaces>();
-    QVERIFY2(mNamespaces->Add(kRole), qPrintable(mNamespaces->Why()));
+    QVERIFY2(mNamespaces->Add(QStringLiteral("surface")), qPrintable(mNamespaces->Why()));
 
     // The bridge's settings stay in this test's folder; the map is the shipped one.
     qputenv("XDG_CONFIG_HOME", mDir.filePath(QStringLiteral("config")).toUtf8());
-    mBridge.setProcessChannelMode(QProcess::MergedChannels);
-    mNamespaces->Start(kRole, mBridge,
+    mNamespaces->Start(QStringLiteral("surface"), mBridge,
                        {QStringLiteral(QUILLON_BRIDGE), "--mixer", "Oskel 8", "--daw", "Mackie Control", "--channel", "1",
                         "--console", "127.0.0.1", "--maps", QStringLiteral(QUILLON_MAPS_DIR)});
     QVERIFY(mBridge.waitForStarted(10000));
@@ -93,7 +73,7 @@ void tst_BridgeSurface::initTestCase()
         this);
     auto find = [](RtMidi& Midi) {
         for (unsigned int i = 0; i < Midi.getPortCount(); ++i)
-            if (QString::fromStdString(Midi.getPortName(i)).endsWith(QLatin1Char(':') + QLatin1String(kDawPort)))
+            if (QString::fromStdString(Midi.getPortName(i)).endsWith(QLatin1String(":Quillon MIDI Mackie")))
                 return int(i);
         return -1;
     };
@@ -104,36 +84,21 @@ void tst_BridgeSurface::initTestCase()
 
 void tst_BridgeSurface::cleanupTestCase()
 {
-    mIn.reset();
-    mOut.reset();
-    mConsole.reset();
-    if (mBridge.state() != QProcess::NotRunning)
-    {
-        mBridge.terminate();
-        if (!mBridge.waitForFinished(10000))
-            mBridge.kill();
-    }
-    mNamespaces.reset();
+    // The bridge leaves JACK before the server goes; the namespace goes after the bridge.
+    mBridge.terminate();
+    mBridge.waitForFinished(10000);
 }
 
 void tst_BridgeSurface::Do(const QString& Action)
 {
-    const QString where = Action.section(QLatin1Char(':'), 0, 0).trimmed();
     const QString what = Action.section(QLatin1Char(':'), 1).trimmed();
-    if (where == QLatin1String("start console"))
-    {
-        mConsole = std::make_unique<cSimulatorProcess>();
-        QVERIFY2(mConsole->Start({"--family", "oskel", "--channel", "1", "--no-discovery"}, mNamespaces->Exec(kRole)),
-                 qPrintable(mConsole->Errors()));
-    }
-    else if (where == QLatin1String("drop console"))
-    {
-        mConsole->Kill();
-    }
-    else if (where == QLatin1String("console"))
-    {
-        mConsole->Write(what.toLatin1() + '\n');
-    }
+    if (Action == QLatin1String("start console"))
+        QVERIFY2(mConsole.Start({"--family", "oskel", "--channel", "1", "--no-discovery"}, mNamespaces->Exec(QStringLiteral("surface"))),
+                 qPrintable(mConsole.Errors()));
+    else if (Action == QLatin1String("drop console"))
+        mConsole.Kill();
+    else if (Action.startsWith(QLatin1String("console:")))
+        mConsole.Write(what.toLatin1() + '\n');
     else
     {
         const QByteArray bytes = QByteArray::fromHex(what.toLatin1());
@@ -151,63 +116,59 @@ QString tst_BridgeSurface::TakeDaw()
 
 QString tst_BridgeSurface::TakeConsole()
 {
-    if (!mConsole)
-        return QString();
-    QTest::qWait(1); // lets the simulator's output in
-    const QStringList lines = mConsole->OutputLines();
+    const QStringList lines = mConsole.OutputLines();
     QStringList hex;
-    for (int i = mConsoleSeen; i < lines.size(); ++i)
-        hex << lines.at(i).section(QLatin1Char('#'), 0, 0).trimmed();
-    mConsoleSeen = lines.size();
+    for (; mConsoleSeen < lines.size(); ++mConsoleSeen)
+        hex << lines.at(mConsoleSeen).section(QLatin1Char('#'), 0, 0).trimmed();
     return hex.join(QLatin1Char(' '));
 }
 
 void tst_BridgeSurface::aConsoleUserSession()
 {
-    struct sStep
-    {
-        QString Name;
-        QString Actions; // "start console", "drop console", "console: LINE" or "daw: HEX", comma-separated
-        QString Daw;     // every byte the DAW receives after it, in hex
-        QString Console; // every message the console receives after it
-    };
     const QString ready = QStringLiteral("f0 00 00 66 14 01 51 4c 4e 30 30 30 31 00 00 00 00 f7");
-    const QList<sStep> steps = {
+    QStringList moves;
+    QStringList moved;
+    for (int value = 1500; value <= 15000; value += 1500)
+    {
+        moves << QStringLiteral("console: fader 1 %1").arg(value);
+        moved << QString::asprintf("e0 %02x %02x", value & 0x7F, value >> 7);
+    }
+    // Name; actions ("start console", "drop console", "console: LINE", "daw: HEX"; comma-separated);
+    // every byte the DAW then receives; every message the console then receives.
+    const QList<QStringList> steps = {
         {"online with no query sent", "start console", ready, ""},
         {"a pan's first position only starts", "console: pan 1 8192", "", ""},
         {"a pan turned right: V-Pot steps", "console: pan 1 8704", "b0 10 03", ""},
         {"the DAW's ring back as the pan", "daw: b0 30 0b", "", "f0 7d 00 06 00 7f 7f f7"},
         {"bank right", "console: key bank-right down,console: key bank-right up", "90 2f 7f 90 2f 00", ""},
         {"a meter repeated ten times arrives once", QStringLiteral("daw: d0 3c,").repeated(10), "", "f0 7d 00 05 03 0c f7"},
-        {"a gesture of ten moves: one touch, one release", FaderMoves(false), "90 68 7f " + FaderMoves(true) + " 90 68 00", ""},
+        {"a gesture of ten moves: one touch, one release", moves.join(','), "90 68 7f " + moved.join(' ') + " 90 68 00", ""},
         {"the device query answered with the console there", "daw: f0 00 00 66 14 00 f7", ready, ""},
         {"the console link drops", "drop console", "", ""},
         {"no answer without the console", "daw: f0 00 00 66 14 00 f7", "", ""},
     };
-    for (const sStep& step : steps)
+    for (const QStringList& step : steps)
     {
-        for (const QString& action : step.Actions.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        for (const QString& action : step.at(1).split(QLatin1Char(','), Qt::SkipEmptyParts))
             Do(action);
-        // Long enough for the bridge's next try at the link and a gesture's quiet time; then a
-        // little longer, so that anything extra would show.
-        QString daw;
-        QString console;
+        // Long enough for the bridge's next try at the link and a gesture's quiet time; then half a
+        // second more, so that anything extra shows.
+        QStringList daw;
+        QStringList console;
         QElapsedTimer waited;
         waited.start();
-        while (waited.elapsed() < 10000 && (daw.size() < step.Daw.size() || console.size() < step.Console.size()))
+        for (int extra = 0; extra < 25 && waited.elapsed() < 15000;)
         {
             QTest::qWait(20);
-            daw += (daw.isEmpty() ? "" : " ") + TakeDaw();
-            console += (console.isEmpty() ? "" : " ") + TakeConsole();
-            daw = daw.trimmed();
-            console = console.trimmed();
+            daw << TakeDaw();
+            console << TakeConsole();
+            daw.removeAll(QString());
+            console.removeAll(QString());
+            if (daw.join(' ').size() >= step.at(2).size() && console.join(' ').size() >= step.at(3).size())
+                ++extra;
         }
-        QTest::qWait(500);
-        daw = (daw + ' ' + TakeDaw()).trimmed();
-        console = (console + ' ' + TakeConsole()).trimmed();
-        QVERIFY2(daw == step.Daw && console == step.Console,
-                 qPrintable(QStringLiteral("%1:\n  DAW got     \"%2\"\n  console got \"%3\"\n  bridge said:\n%4")
-                                .arg(step.Name, daw, console, QString::fromLocal8Bit(mBridge.readAll()))));
+        QVERIFY2(daw.join(' ') == step.at(2) && console.join(' ') == step.at(3),
+                 qPrintable(QStringLiteral("%1:\n  DAW got     \"%2\"\n  console got \"%3\"").arg(step.at(0), daw.join(' '), console.join(' '))));
     }
 }
 
