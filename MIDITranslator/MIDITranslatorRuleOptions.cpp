@@ -111,15 +111,17 @@ std::shared_ptr<cMIDITranslatorRuleOptions> cMIDITranslatorRuleOptions::FromJson
             return fail("value", why);
         options->mHasValue = used = true;
     }
-    for (const char* name : {"only_when_changed", "needs_console"})
+    const std::pair<const char*, bool*> flags[] = {{"only_when_changed", &options->mOnlyWhenChanged},
+                                                   {"needs_console", &options->mNeedsConsole}};
+    for (const auto& flag : flags)
     {
-        const QJsonValue flag = Rule.value(QLatin1String(name));
-        if (flag.isUndefined())
+        const QJsonValue setting = Rule.value(QLatin1String(flag.first));
+        if (setting.isUndefined())
             continue;
-        if (!flag.isBool())
-            return fail(name, QStringLiteral("must be true or false"));
-        (name[0] == 'o' ? options->mOnlyWhenChanged : options->mNeedsConsole) = flag.toBool();
-        used = used || flag.toBool();
+        if (!setting.isBool())
+            return fail(flag.first, QStringLiteral("must be true or false"));
+        *flag.second = setting.toBool();
+        used = used || setting.toBool();
     }
     const QJsonValue gesture = Rule.value(QLatin1String("gesture"));
     if (!gesture.isUndefined())
