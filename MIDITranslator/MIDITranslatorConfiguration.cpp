@@ -455,6 +455,23 @@ void cMIDITranslatorConfiguration::FireWithOptions(int Id, const cMIDITranslator
     {
         mControlKey.clear();
         Options.AppendControlKey(mControlKey, Id, Message);
+        // A map whose controls cannot be told apart (a wide capture left out of the value) would
+        // grow the table without end: past the limit it starts afresh, ending gestures first.
+        if (mControls.size() >= kMostControls && !mControls.contains(mControlKey))
+        {
+            if (!mControlsOverflowLogged)
+                LOG_ERROR("More than %d controls keep state in map %s: their state starts afresh", kMostControls,
+                          mFileName.toLocal8Bit().constData());
+            mControlsOverflowLogged = true;
+            const quint64 rulesEpoch = mRulesEpoch;
+            QuietTimeout(true);
+            if (mRulesEpoch != rulesEpoch)
+                return;
+            mControls.clear();
+            // A write of those ends may have come back in here and used the scratch key.
+            mControlKey.clear();
+            Options.AppendControlKey(mControlKey, Id, Message);
+        }
         control = &mControls[mControlKey];
     }
     const std::vector<uint8_t>* matched = &Message;

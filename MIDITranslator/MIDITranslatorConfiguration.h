@@ -163,7 +163,9 @@ private:
         QStringList ports;
         cMIDITranslatorRule message; // its outgoing template only
     };
+    static constexpr int kMostControls = 65536;
     QHash<QByteArray, sControlState> mControls;
+    bool mControlsOverflowLogged = false;
     // Remembered values by slot number (-1: none yet); each rule's slots as numbers, found once at
     // load so that a firing looks nothing up by name: {remember, when_remembered}, -1 for none.
     std::vector<int> mRemembered;
