@@ -350,8 +350,17 @@ bool cDawStandIn::RunDemoSession(int PauseMs)
             SendToDaw(sentBytes);
             Say(QStringLiteral("    DAW sent      %1").arg(cMidiDescriber::Line(sentBytes)));
         }
-        WaitFor(!step.fromConsole, step.expected.size(), 3000);
-        const QList<sSeen> seen = step.fromConsole ? TakeDaw() : TakeConsole();
+        // The surface announces itself whenever the console (re)connects; that is no step's answer.
+        QList<sSeen> seen;
+        QElapsedTimer waited;
+        waited.start();
+        while (seen.size() < step.expected.size() && waited.elapsed() < 3000)
+        {
+            WaitFor(!step.fromConsole, 1, 50);
+            for (const sSeen& each : step.fromConsole ? TakeDaw() : TakeConsole())
+                if (!(each.Bytes.startsWith(QByteArray::fromHex("f000006614")) && each.Bytes.size() > 5 && each.Bytes.at(5) == 0x01))
+                    seen << each;
+        }
         int index = 0;
         for (const QString& hex : step.expected)
         {
