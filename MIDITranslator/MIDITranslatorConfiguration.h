@@ -16,16 +16,20 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QElapsedTimer>
 #include <QStringList>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class cMIDIInputMatcher;
 class cMIDIInputOutput;
 class cMIDIOutput;
+class cMIDITranslatorRuleOptions;
 class cMIDITrafficObserver;
 class cSystemMIDIConfiguration;
+class QTimer;
 
 class cMIDITranslatorConfiguration : public QObject, public cMIDIMatchTriggerListener, public cMIDITranslatorVariableSource
 {
@@ -63,7 +67,9 @@ public:
     void SetTCPInputOutput(cMIDIInputOutput* Port);
     // Whether the console can be reached now: its link is connected, or its MIDI ports are open.
     // Told by whoever owns the link (the console session).
-    void SetConsoleReachable(bool Reachable) { mConsoleReachable = Reachable; }
+    // Rules with "needs_console" fire only while it can; when it becomes reachable the state kept
+    // per control starts afresh and the "console_connects" announcements are sent.
+    void SetConsoleReachable(bool Reachable);
     bool IsConsoleReachable() const { return mConsoleReachable; }
 
     void MIDIMatchTriggered(int Id, const std::vector<uint8_t>& Message) override;
@@ -103,6 +109,18 @@ private:
     void DeleteInputMatchers();
     void RebuildRoutes();
     void ForgetRoutes() { mRoutesValid = false; }
+    // Writes one firing's bytes to the rule's outgoing ports.
+    void WriteRuleOutput(int Id, const QByteArray& Bytes);
+    void FireWithOptions(int Id, const cMIDITranslatorRuleOptions& Options, const std::vector<uint8_t>& Message);
+    void LoadAnnouncements(const QJsonArray& Announcements);
+    // Sends the announcements of that kind; with Port, only to that (resolved) port.
+    void Announce(bool DawConnects, const QString& Port);
+    void DawConnected(const QString& Port);
+    // Ends every gesture that has been quiet long enough, or every one.
+    void QuietTimeout(bool EndAll);
+    // Makes the quiet timer fire by Deadline (on mClock) at the latest.
+    void ScheduleQuiet(qint64 Deadline);
+    void ResetControls();
 
     cSystemMIDIConfiguration* mRegistry;
     QList<QString> mVirtualPortNames;
@@ -126,6 +144,41 @@ private:
     int mFiringDepth = 0;
     // Counts the clearings of the rule list, so a firing notices that its rule went away.
     quint64 mRulesEpoch = 0;
+    // What the optional rule keys keep, per control (the rule and its matched bytes with the value
+    // left open) and per remembered slot; emptied on a new console connection and on loading.
+    struct sControlState
+    {
+        int state = 0; // "steps": the last absolute value, or the running sum
+        bool hasState = false;
+        QByteArray lastSent; // "only_when_changed"
+        bool sent = false;
+        bool gestureActive = false;
+        qint64 quietDeadline = 0;
+        quint64 lastMove = 0; // orders gestures whose deadlines fall in the same millisecond
+        int ruleId = 0;
+        std::vector<uint8_t> lastMatched; // for the gesture's end
+    };
+    struct sAnnouncement
+    {
+        bool dawConnects = false; // else when the console becomes reachable
+        bool needsConsole = false;
+        QStringList ports;
+        cMIDITranslatorRule message; // its outgoing template only
+    };
+    static constexpr int kMostControls = 65536;
+    QHash<QByteArray, sControlState> mControls;
+    bool mControlsOverflowLogged = false;
+    // Remembered values by slot number (-1: none yet); each rule's slots as numbers, found once at
+    // load so that a firing looks nothing up by name: {remember, when_remembered}, -1 for none.
+    std::vector<int> mRemembered;
+    std::vector<std::pair<int, int>> mRuleSlots;
+    QList<sAnnouncement> mAnnouncements;
+    QTimer* mQuietTimer = nullptr;
+    qint64 mQuietDeadline = -1; // when the quiet timer fires, -1 when it does not run
+    quint64 mMoves = 0;
+    QElapsedTimer mClock;
+    QByteArray mControlKey;
+    std::vector<uint8_t> mWithValue;
     // Kept between firings so steady traffic does not allocate.
     std::vector<uint8_t> mOutgoing;
     QByteArray mOutgoingBytes;

@@ -1,6 +1,7 @@
 #include "MIDITranslator/MIDITranslatorRule.h"
 
 #include "Common/LogError.h"
+#include "MIDITranslator/MIDITranslatorRuleOptions.h"
 #include "MIDITranslator/MIDITranslatorVariableSource.h"
 
 #include <QJsonArray>
@@ -171,6 +172,22 @@ cMIDITranslatorRule cMIDITranslatorRule::FromJson(const QJsonObject& Object,
         return rule;
     }
 
+    // The optional keys; "value" adds letters that the outgoing string may use.
+    QString optionKey;
+    QString optionProblem;
+    const std::shared_ptr<cMIDITranslatorRuleOptions> options =
+        cMIDITranslatorRuleOptions::FromJson(Object, captureLetters, variables, &optionKey, &optionProblem);
+    if (!optionKey.isEmpty())
+    {
+        LOG_ERROR("Invalid \"%s\" for rule \"%s\": %s", optionKey.toUtf8().constData(), nameText.constData(),
+                  optionProblem.toUtf8().constData());
+        return rule;
+    }
+    QStringList outgoingLetters = captureLetters;
+    if (options)
+        for (const QChar letter : options->ValueLetters())
+            outgoingLetters << QString(letter);
+
     const QJsonValue outgoing = Object.value(QStringLiteral("outgoing"));
     if (!outgoing.isObject())
     {
@@ -183,7 +200,7 @@ cMIDITranslatorRule cMIDITranslatorRule::FromJson(const QJsonObject& Object,
         LOG_ERROR("No outgoing \"midi\" string for rule \"%s\"", nameText.constData());
         return rule;
     }
-    if (!ValidateOutgoingMidi(SplitMidi(outgoingMidi.toString()), variables, captureLetters))
+    if (!ValidateOutgoingMidi(SplitMidi(outgoingMidi.toString()), variables, outgoingLetters))
     {
         LOG_ERROR("Invalid outgoing midi string for rule \"%s\"", nameText.constData());
         return rule;
@@ -199,9 +216,13 @@ cMIDITranslatorRule cMIDITranslatorRule::FromJson(const QJsonObject& Object,
     // The incoming string goes first: the outgoing template looks its capture letters up in it.
     rule.SetIncomingMidi(incomingMidi.toString());
     rule.SetIncomingPorts(StringElements(incomingPorts.toArray()));
+    rule.SetCaptureLetters(captureLetters);
+    // Before the outgoing string: its template looks the "value" letters up in the options.
+    rule.SetOptions(options);
     rule.SetOutgoingMidi(outgoingMidi.toString());
     rule.SetOutgoingPorts(StringElements(outgoingPorts.toArray()));
-    rule.SetCaptureLetters(captureLetters);
+    if (options)
+        options->Bind(rule);
     *Ok = true;
     return rule;
 }
@@ -390,6 +411,14 @@ int cMIDITranslatorRule::CaptureToken(const QString& Letter, int* Unit) const
             return index;
         }
     }
+    // A letter made by "value": a whole byte placed behind the matched message.
+    const int valueIndex = mOptions ? mOptions->ValueLetters().indexOf(Letter, 0, Qt::CaseInsensitive) : -1;
+    if (valueIndex >= 0)
+    {
+        if (Unit)
+            *Unit = 0;
+        return tokens.size() + valueIndex;
+    }
     return -1;
 }
 
@@ -415,7 +444,10 @@ bool cMIDITranslatorRule::IsWholeByteCapture(const QString& Letter) const
     // The token FindCaptureToken gives, without logging a missing letter a second time: the
     // template asks this right after CaptureNibbleIndex.
     const int token = CaptureToken(Letter, nullptr);
-    return SplitMidi(mIncomingMidi).value(token < 0 ? 0 : token).size() == 1;
+    const QStringList tokens = SplitMidi(mIncomingMidi);
+    if (token >= tokens.size())
+        return true; // a "value" letter
+    return tokens.value(token < 0 ? 0 : token).size() == 1;
 }
 
 void cMIDITranslatorRule::BuildOutgoingTemplate()

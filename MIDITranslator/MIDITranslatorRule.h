@@ -27,8 +27,11 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
+class cMIDITranslatorRuleOptions;
 class cMIDITranslatorVariableSource;
 
 // One nibble of the outgoing template. The first source that applies wins: a capture index >= 0,
@@ -79,6 +82,9 @@ public:
     QStringList GetOutgoingPorts() const;
     void SetCaptureLetters(const QStringList& Letters);
     QStringList GetCaptureLetters() const;
+    // The rule's optional keys (shared by its copies); null for a rule that uses none.
+    void SetOptions(std::shared_ptr<cMIDITranslatorRuleOptions> Options) { mOptions = std::move(Options); }
+    const cMIDITranslatorRuleOptions* GetOptions() const { return mOptions.get(); }
 
     // The pattern that the configuration registers in the match trees of the incoming ports.
     sMIDIMatchTrigger* GetMatchTrigger();
@@ -119,4 +125,5 @@ private:
     QStringList mCaptureLetters;
     sMIDIMatchTrigger mTrigger;
     std::vector<sOutgoingNibble> mOutgoingTemplate;
+    std::shared_ptr<cMIDITranslatorRuleOptions> mOptions;
 };

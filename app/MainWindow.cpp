@@ -617,7 +617,9 @@ void cMainWindow::ConnectCheckBoxToggled(bool Toggle)
 void cMainWindow::TCPMIDIConnectionStateStringChanged(QString State)
 {
     if (mUi->mTCPIPRadioButton->isChecked())
+    {
         mUi->mStatusBar->showMessage(State, 0);
+    }
 }
 
 void cMainWindow::LinkRetryScheduled(int Ms)

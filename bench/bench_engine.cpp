@@ -38,8 +38,10 @@ QJsonObject Rule(const QString& Name, const QString& InMidi, const QString& InPo
 }
 
 // 500 rules in the shape of a real console map: per channel a fader, eight encoders, eight
-// buttons, pitch bend and scene recall from the console; the DAW's replies on its two ports.
-QByteArray MakeMap()
+// buttons, pitch bend and scene recall from the console; the DAW's replies on its two ports. With
+// ValueTables every rule that captures v instead sends it through a two-point table (the identity,
+// so the same bytes go out) and needs the console: the optional keys' cost on every firing.
+QByteArray MakeMap(bool ValueTables = false)
 {
     const QString mixerIn = "Mixer In";
     const QString daw = "Quillon MIDI DAW";
@@ -79,6 +81,26 @@ QByteArray MakeMap()
                                              {"default", 0},
                                              {"values", QJsonArray{QJsonObject{{"value", 0}, {"name", "1"}}}}}}},
         {"rules", rules}};
+    if (ValueTables)
+    {
+        QJsonArray changed;
+        for (const QJsonValue& value : rules)
+        {
+            QJsonObject rule = value.toObject();
+            if (rule.value("incoming").toObject().value("midi").toString().contains(" v"))
+            {
+                QJsonObject outgoing = rule.value("outgoing").toObject();
+                outgoing.insert("midi", outgoing.value("midi").toString().replace(" v", " q"));
+                rule.insert("outgoing", outgoing);
+                rule.insert("value", QJsonObject{{"from", "v"}, {"to", "q"}, {"table", QJsonArray{QJsonArray{0, 0}, QJsonArray{127, 127}}}});
+                rule.insert("needs_console", true);
+            }
+            changed.append(rule);
+        }
+        QJsonObject withTables = map;
+        withTables.insert("rules", changed);
+        return QJsonDocument(withTables).toJson(QJsonDocument::Compact);
+    }
     return QJsonDocument(map).toJson(QJsonDocument::Compact);
 }
 
@@ -123,7 +145,7 @@ struct sEngine
     cFakeMIDIPort* deskIn = nullptr;
     cFakeMIDIPort* deskOut = nullptr;
 
-    sEngine()
+    explicit sEngine(bool ValueTables = false)
     {
         registry->SetRecordWrites(false);
         deskIn = registry->PlugInput("Desk In");
@@ -131,9 +153,10 @@ struct sEngine
         const QString path = dir.filePath("bench_map.json");
         QFile file(path);
         if (file.open(QIODevice::WriteOnly))
-            file.write(MakeMap());
+            file.write(MakeMap(ValueTables));
         file.close();
         configuration->LoadFile(path);
+        configuration->SetConsoleReachable(true);
     }
 
     qint64 Written() const
@@ -179,6 +202,24 @@ void BM_EngineConsoleToDaw(benchmark::State& State)
     State.counters["messages_per_pass"] = static_cast<double>(messages);
 }
 BENCHMARK(BM_EngineConsoleToDaw)->Arg(32)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);
+
+// The same traffic through the map whose rules use the optional keys (MakeMap(true)): the same
+// bytes go out, each firing through a value table and the console check.
+void BM_EngineConsoleToDawValueTables(benchmark::State& State)
+{
+    sEngine engine(true);
+    const std::vector<QByteArray> chunks = Chunks(static_cast<int>(State.range(0)));
+    const long messages = CountMessages(Traffic());
+    for (auto _ : State)
+    {
+        for (const QByteArray& chunk : chunks)
+            engine.deskIn->Deliver(chunk);
+    }
+    benchmark::DoNotOptimize(engine.Written());
+    State.SetItemsProcessed(State.iterations() * messages);
+    State.counters["written_per_pass"] = static_cast<double>(engine.Written()) / static_cast<double>(State.iterations());
+}
+BENCHMARK(BM_EngineConsoleToDawValueTables)->Arg(256)->Unit(benchmark::kMillisecond);
 
 // Firing as the description reads, step by step: the rule's bytes in a new vector and a new array,
 // every outgoing name resolved and looked up in the registry at every firing.

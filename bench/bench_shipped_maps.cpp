@@ -92,6 +92,7 @@ void BM_DawBurst(benchmark::State& State, const char* File, const char* Port, bo
     configuration->LoadFile(QStringLiteral(QUILLON_MAPS_DIR "/") + QLatin1String(File));
     configuration->SetMixerInputPortName(cMIDITranslatorConfiguration::TCPPortName());
     configuration->SetMixerOutputPortName(cMIDITranslatorConfiguration::TCPPortName());
+    configuration->SetConsoleReachable(true); // the answers to the query and the ping need it
     cFakeMIDIPort* daw = registry->VirtualPort(QLatin1String(Port));
     if (!daw)
     {

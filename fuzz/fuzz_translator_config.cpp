@@ -203,9 +203,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size)
 
         QByteArray midi = content.left(kMaxMidi);
         midi += FixedTraffic();
-        for (cMIDIInputMatcher* matcher : configuration.findChildren<cMIDIInputMatcher*>())
-            if (auto* port = dynamic_cast<cFakeMIDIPort*>(matcher->GetInput()))
-                port->Deliver(midi);
+        // Rules that need the console, and the state kept per control, both ways: the bytes go
+        // through with the console away, then with it there (a new connection starts afresh).
+        for (const bool reachable : {false, true})
+        {
+            configuration.SetConsoleReachable(reachable);
+            for (cMIDIInputMatcher* matcher : configuration.findChildren<cMIDIInputMatcher*>())
+                if (auto* port = dynamic_cast<cFakeMIDIPort*>(matcher->GetInput()))
+                    port->Deliver(midi);
+        }
 
         // A changed variable rebuilds every tree; the same bytes must go through the new ones.
         for (const cMIDITranslatorVariable& variable : QList<cMIDITranslatorVariable>(configuration.GetVariables()))

@@ -134,9 +134,11 @@ void cResyncMemory::SetRules(const QList<cMIDITranslatorRule>& Rules, const std:
             if (rule.IsWholeByteCapture(written))
                 valueCaptures.insert(index + 1);
         }
+        // A letter made by the rule's "value" key sits behind the matched message: a value too.
+        const int matched = 2 * cMIDITranslatorRule::SplitMidi(rule.GetIncomingMidi()).size();
         std::vector<bool>& nibbles = mValueNibbles[static_cast<std::size_t>(id)];
         for (const sOutgoingNibble& nibble : rule.GetOutgoingTemplate())
-            nibbles.push_back(nibble.captureIndex >= 0 && valueCaptures.contains(nibble.captureIndex));
+            nibbles.push_back(nibble.captureIndex >= 0 && (valueCaptures.contains(nibble.captureIndex) || nibble.captureIndex >= matched));
     }
 }
 

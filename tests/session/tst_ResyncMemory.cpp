@@ -77,6 +77,9 @@ void tst_ResyncMemory::keysTheControlNotTheValue_data()
     QTest::newRow("zone kept apart once the map names the value") << "B0 0F z B0 2F v" << "F0 7E z v F7" << "\"V\""
                                                                   << Hex("f07e0341f7") << Hex("f07e0441f7") << false;
     QTest::newRow("nibble capture as the value") << "B0 07 v" << "F0 01 0v F7" << "" << Hex("f00103f7") << Hex("f00104f7") << true;
+    QTest::newRow("a value made by the rule's table") << "E0 l m" << "B0 63 05 B0 62 00 B0 06 w"
+                                                     << R"("ml", "value": {"from": "ml", "to": "w", "table": [[0, 0], [16383, 127]]})"
+                                                     << Hex("b06305b06200b00640") << Hex("b06305b06200b00610") << true;
 }
 
 void tst_ResyncMemory::keysTheControlNotTheValue()

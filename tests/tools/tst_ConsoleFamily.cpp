@@ -46,6 +46,12 @@ void tst_ConsoleFamily::commands_data()
     row("Oskel mute 2", "oskel", 0, "mute 2 on", "f0 7d 00 02 01 01 f7", "mute 2 on");
     row("Oskel pan 8", "oskel", 0, "pan 8 300", "f0 7d 00 06 07 02 2c f7", "pan 8 = 300");
     row("Oskel rewind key", "oskel", 0, "key rewind down", "f0 7d 00 04 00 01 f7", "rewind lamp on");
+    row("Ny select 16", "ny", 0, "select 16 on", "b0 6f 7f", "select 16 on");
+    row("Ny record arm 2 is a note", "ny", 3, "arm 2 off", "93 01 00", "arm 2 off");
+    row("Ny bank right key", "ny", 0, "key bank-right down", "b0 56 7f", "bank-right lamp on");
+    row("KRT record arm 8", "krt", 0, "arm 8 on", "b0 63 07 b0 62 07 b0 06 00 b0 26 01", "arm 8 on");
+    row("KRT channel left key", "krt", 0, "key channel-left up", "b0 63 10 b0 62 07 b0 06 00 b0 26 00", "channel-left lamp off");
+    row("Oskel select 3", "oskel", 0, "select 3 on", "f0 7d 00 07 02 01 f7", "select 3 on");
 }
 
 void tst_ConsoleFamily::commands()

@@ -81,6 +81,14 @@ void tst_MapChecker::findings_data()
     QTest::newRow("value capture not captured")
         << QStringList{none, none, none, Rule("}}", R"(}, "value_capture": ^"w"})"), none}
         << "warning $.rules[0].value_capture" << "capture letters";
+    QTest::newRow("optional keys of a sound rule")
+        << QStringList{none, none, none, Rule("}}", R"(}, "only_when_changed": true, "needs_console": true, "value": {"from": "v", "to": "w"}})"), none}
+        << none << none;
+    QTest::newRow("gesture without quiet time") << QStringList{none, none, none, Rule("}}", R"(}, "gesture": ^{"end": "90 68 00"}})"), none}
+                                                << "rejected $.rules[0].gesture" << "quiet_ms";
+    QTest::newRow("announcement at no known time")
+        << QStringList{none, none, none, kRule, R"(, "announcements": [{"name": "a", "when": ^"later", "midi": "F0 F7", "ports": ["Quillon MIDI T"]}])"}
+        << "rejected $.announcements[0].when" << "daw_connects";
     QTest::newRow("not JSON") << QStringList{none, none, none, R"({"name": "x",^})", none} << "rejected " << "not valid JSON";
 }
 

@@ -2,8 +2,10 @@
 
 namespace
 {
-const QStringList kKeys = {QStringLiteral("rewind"), QStringLiteral("forward"), QStringLiteral("stop"),
-                           QStringLiteral("play"), QStringLiteral("record")};
+// The transport keys, then the bank and channel keys, in the families' key numbering (0-8).
+const QStringList kKeys = {QStringLiteral("rewind"),    QStringLiteral("forward"),    QStringLiteral("stop"),
+                           QStringLiteral("play"),      QStringLiteral("record"),     QStringLiteral("bank-left"),
+                           QStringLiteral("bank-right"), QStringLiteral("channel-left"), QStringLiteral("channel-right")};
 
 // Ny-16 control numbers (plus strip 0-15).
 constexpr int kNyFader = 0x10;
@@ -13,6 +15,8 @@ constexpr int kNySolo = 0x40;
 constexpr int kNyKey = 0x50;
 constexpr int kNyMainFader = 0x07;
 constexpr int kNyMainMute = 0x08;
+constexpr int kNySelect = 0x60;
+// Record arm is a note on the channel: 9n 00-0F.
 
 // KRT-8 parameter numbers (MSB; the LSB is the strip 0-7, 8 the main fader, or the key).
 constexpr int kKrtFader = 0x01;
@@ -20,6 +24,8 @@ constexpr int kKrtMute = 0x02;
 constexpr int kKrtSolo = 0x03;
 constexpr int kKrtTouch = 0x04;
 constexpr int kKrtPan = 0x05;
+constexpr int kKrtSelect = 0x06;
+constexpr int kKrtArm = 0x07;
 constexpr int kKrtKey = 0x10;
 constexpr int kMainStrip = 8;
 
@@ -30,6 +36,8 @@ constexpr int kOskelSolo = 0x03;
 constexpr int kOskelKey = 0x04;
 constexpr int kOskelMeter = 0x05;
 constexpr int kOskelPan = 0x06;
+constexpr int kOskelSelect = 0x07;
+constexpr int kOskelArm = 0x08;
 constexpr int kOskelId = 0x7D;
 
 QString Switch(bool On)
@@ -109,7 +117,7 @@ bool cConsoleFamily::Command(const QString& Line, QByteArray& Bytes, QString& Er
     if (words.isEmpty())
         return false;
     const QString verb = words.first();
-    const QStringList verbs = {"fader", "mute", "solo", "touch", "pan", "key"};
+    const QStringList verbs = {"fader", "mute", "solo", "touch", "pan", "key", "select", "arm"};
     if (!verbs.contains(verb))
         return false;
     if (words.size() != 3)
@@ -186,18 +194,27 @@ bool cConsoleFamily::Command(const QString& Line, QByteArray& Bytes, QString& Er
         return false;
     }
     const bool on = words.at(2) == QLatin1String("on");
-    if (mKind == eKind::Ny)
+    const bool select = verb == QLatin1String("select");
+    const bool arm = verb == QLatin1String("arm");
+    if (mKind == eKind::Ny && arm)
+        Bytes = QByteArray().append(char(0x90 | mChannel)).append(char(strip)).append(char(on ? 0x7F : 0));
+    else if (mKind == eKind::Ny)
     {
-        const int number = main ? kNyMainMute : (verb == QLatin1String("mute") ? kNyMute : kNySolo) + strip;
+        const int number = main ? kNyMainMute : (select ? kNySelect : verb == QLatin1String("mute") ? kNyMute : kNySolo) + strip;
         Bytes = Control(number, on ? 0x7F : 0);
     }
     else if (mKind == eKind::Krt)
     {
-        const int parameter = verb == QLatin1String("mute") ? kKrtMute : verb == QLatin1String("solo") ? kKrtSolo : kKrtTouch;
+        const int parameter = select ? kKrtSelect : arm ? kKrtArm : verb == QLatin1String("mute") ? kKrtMute
+                                                   : verb == QLatin1String("solo")                  ? kKrtSolo
+                                                                                                    : kKrtTouch;
         Bytes = Nrpn(parameter, strip, on ? 1 : 0);
     }
     else
-        Bytes = Exclusive(verb == QLatin1String("mute") ? kOskelMute : kOskelSolo, strip, QByteArray(1, char(on ? 1 : 0)));
+    {
+        const int command = select ? kOskelSelect : arm ? kOskelArm : verb == QLatin1String("mute") ? kOskelMute : kOskelSolo;
+        Bytes = Exclusive(command, strip, QByteArray(1, char(on ? 1 : 0)));
+    }
     return true;
 }
 
@@ -214,6 +231,7 @@ QString cConsoleFamily::DescribeControl(int Number, int Value) const
     case kNyMute: return QStringLiteral("mute %1 %2").arg(strip).arg(Switch(Value != 0));
     case kNyPan: return QStringLiteral("pan %1 = %2").arg(strip).arg(Value);
     case kNySolo: return QStringLiteral("solo %1 %2").arg(strip).arg(Switch(Value != 0));
+    case kNySelect: return QStringLiteral("select %1 %2").arg(strip).arg(Switch(Value != 0));
     case kNyKey:
         if ((Number & 0x0F) < kKeys.size())
             return QStringLiteral("%1 lamp %2").arg(kKeys.at(Number & 0x0F), Switch(Value != 0));
@@ -232,6 +250,8 @@ QString cConsoleFamily::DescribeParameter(int Msb, int Lsb, int Value) const
     case kKrtSolo: return QStringLiteral("solo %1 %2").arg(strip, Switch(Value != 0));
     case kKrtTouch: return QStringLiteral("touch %1 %2").arg(strip, Switch(Value != 0));
     case kKrtPan: return QStringLiteral("pan %1 = %2").arg(strip).arg(Value);
+    case kKrtSelect: return QStringLiteral("select %1 %2").arg(strip, Switch(Value != 0));
+    case kKrtArm: return QStringLiteral("arm %1 %2").arg(strip, Switch(Value != 0));
     case kKrtKey:
         if (Lsb < kKeys.size())
             return QStringLiteral("%1 lamp %2").arg(kKeys.at(Lsb), Switch(Value != 0));
@@ -245,6 +265,8 @@ QString cConsoleFamily::Describe(const QByteArray& Message)
     const auto byte = [&Message](int Index) { return int(quint8(Message.at(Index))); };
     if (mKind == eKind::Ny || mKind == eKind::Krt)
     {
+        if (mKind == eKind::Ny && Message.size() == 3 && byte(0) == (0x90 | mChannel) && byte(1) < 16)
+            return QStringLiteral("arm %1 %2").arg(byte(1) + 1).arg(Switch(byte(2) != 0));
         if (Message.size() != 3 || byte(0) != (0xB0 | mChannel))
             return QString();
         if (mKind == eKind::Ny)
@@ -273,8 +295,10 @@ QString cConsoleFamily::Describe(const QByteArray& Message)
                 .arg((byte(5) << 7) | byte(6));
         if (Message.size() != 7)
             return QString();
-        if (command == kOskelMute || command == kOskelSolo)
-            return QStringLiteral("%1 %2 %3").arg(command == kOskelMute ? QStringLiteral("mute") : QStringLiteral("solo"), strip, Switch(byte(5) != 0));
+        static const QStringList switches = {QString(), QString(), QStringLiteral("mute"), QStringLiteral("solo"), QString(),
+                                             QString(), QString(), QStringLiteral("select"), QStringLiteral("arm")};
+        if (command < switches.size() && !switches.at(command).isEmpty())
+            return QStringLiteral("%1 %2 %3").arg(switches.at(command), strip, Switch(byte(5) != 0));
         if (command == kOskelKey && index < kKeys.size())
             return QStringLiteral("%1 lamp %2").arg(kKeys.at(index), Switch(byte(5) != 0));
         if (command == kOskelMeter)

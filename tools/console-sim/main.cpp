@@ -41,8 +41,9 @@ const char kDescription[] =
     "start each time a link connects. One link at a time: a new connection replaces the old one.\n"
     "\n"
     "With --family the simulator is a console of that family (docs/consoles): lines may also be\n"
-    "commands, \"fader STRIP VALUE\", \"pan STRIP VALUE\", \"mute|solo|touch STRIP on|off\",\n"
-    "\"key rewind|forward|stop|play|record down|up\" (STRIP 1 to the strip count, or \"main\"), sent\n"
+    "commands, \"fader STRIP VALUE\", \"pan STRIP VALUE\", \"mute|solo|select|arm|touch STRIP on|off\",\n"
+    "\"key rewind|forward|stop|play|record|bank-left|bank-right|channel-left|channel-right down|up\"\n"
+    "(STRIP 1 to the strip count, or \"main\"), sent\n"
     "as that family's MIDI on --channel, and received messages are explained after a '#'.";
 
 bool ParseCount(const QCommandLineParser& Parser, const QString& Option, qint64& Value)

@@ -3,12 +3,15 @@
 #include "Common/LogError.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MIDITranslatorRule.h"
+#include "MIDITranslator/MIDITranslatorRuleOptions.h"
 #include "MIDITranslator/MIDITranslatorVariable.h"
 #include "MIDITranslator/MixerDawMap.h"
 #include "tools/mapcheck/RecordingMIDIConfiguration.h"
 #include "tools/mapcheck/RecordingMIDIPort.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -25,11 +28,13 @@ const QString kMixerOut = QStringLiteral("Mixer Out");
 const QString kChannelVariable = QStringLiteral("MIDI Channel");
 const QString kPortMark = QStringLiteral("Quillon MIDI");
 
-const QStringList kTopKeys = {"virtual_ports", "port_aliases", "variables", "rules", "comment"};
+const QStringList kTopKeys = {"virtual_ports", "port_aliases", "variables", "rules", "announcements", "comment"};
+const QStringList kAnnouncementKeys = {"name", "when", "midi", "ports", "needs_console", "comment"};
 const QStringList kAliasKeys = {"type", "name", "alias", "comment"};
 const QStringList kVariableKeys = {"name", "variable_name", "default", "values", "comment"};
 const QStringList kValueKeys = {"value", "name"};
-const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "comment"};
+const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "value", "only_when_changed",
+                                "needs_console", "gesture", "remember", "when_remembered", "comment"};
 const QStringList kSideKeys = {"midi", "ports"};
 const QStringList kMixerMapKeys = {"mixers", "comment"};
 const QStringList kFamilyKeys = {"name", "find", "daws", "comment"};
@@ -138,6 +143,37 @@ QString TokenProblem(const QString& Token, bool Incoming, const QList<cMIDITrans
     return QStringLiteral("token \"%1\" copies a capture letter that the incoming \"midi\" has not (captures: %2)")
         .arg(Token, Captures.isEmpty() ? QStringLiteral("none") : Captures.join(QLatin1Char(' ')));
 }
+// The optional keys of one rule, short, for the summary: " [only when changed, gesture 250 ms]".
+QString OptionsText(const QJsonObject& Rule)
+{
+    QStringList parts;
+    const QJsonObject value = Rule.value(QStringLiteral("value")).toObject();
+    if (!value.isEmpty())
+    {
+        QString part = QStringLiteral("value %1 -> %2").arg(value.value(QStringLiteral("from")).toString(), value.value(QStringLiteral("to")).toString());
+        if (value.contains(QStringLiteral("table")))
+            part += QStringLiteral(", table of %1 points").arg(value.value(QStringLiteral("table")).toArray().size());
+        if (value.contains(QStringLiteral("steps")))
+            part += QStringLiteral(", steps %1 (bit 6 %2)").arg(value.value(QStringLiteral("steps")).toString(),
+                                                                 value.value(QStringLiteral("bit6")).toString(QStringLiteral("left")));
+        parts << part;
+    }
+    if (Rule.value(QStringLiteral("only_when_changed")).toBool())
+        parts << QStringLiteral("only when changed");
+    if (Rule.value(QStringLiteral("needs_console")).toBool())
+        parts << QStringLiteral("needs the console");
+    const QJsonObject gesture = Rule.value(QStringLiteral("gesture")).toObject();
+    if (!gesture.isEmpty())
+        parts << QStringLiteral("gesture, ends %1 ms after the last").arg(gesture.value(QStringLiteral("quiet_ms")).toInt());
+    const QJsonObject remember = Rule.value(QStringLiteral("remember")).toObject();
+    if (!remember.isEmpty())
+        parts << QStringLiteral("remembers %1 as \"%2\"").arg(remember.value(QStringLiteral("capture")).toString(),
+                                                              remember.value(QStringLiteral("slot")).toString());
+    const QJsonObject when = Rule.value(QStringLiteral("when_remembered")).toObject();
+    if (!when.isEmpty())
+        parts << QStringLiteral("when \"%1\" is %2").arg(when.value(QStringLiteral("slot")).toString()).arg(when.value(QStringLiteral("is")).toInt());
+    return parts.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(parts.join(QStringLiteral("; ")));
+}
 } // namespace
 
 cMapChecker::cMapChecker() = default;
@@ -230,6 +266,7 @@ void cMapChecker::Check(const QString& Path)
     // The program's own load, with ports that record instead of devices.
     QStringList variableRejections;
     QStringList ruleRejections;
+    QStringList announcementRejections;
     {
         cLogCollector log;
         mRegistry = new cRecordingMIDIConfiguration;
@@ -245,6 +282,11 @@ void cMapChecker::Check(const QString& Path)
         for (const QString& message : log.From(QStringLiteral("MIDITranslatorRule.cpp")))
             if (message.startsWith(QLatin1String("No ")) || message.startsWith(QLatin1String("Invalid ")))
                 ruleRejections << message;
+        for (const QString& message : log.From(QStringLiteral("MIDITranslatorConfiguration.cpp")))
+            if (message.startsWith(QLatin1String("Invalid announcement")))
+                announcementRejections << message;
+        // Translations are shown with the console there, so that "needs_console" rules answer.
+        mConfiguration->SetConsoleReachable(true);
     }
 
     if (!document.isObject())
@@ -258,9 +300,10 @@ void cMapChecker::Check(const QString& Path)
     CheckAliases(top.value(QStringLiteral("port_aliases")));
     CheckVariables(top.value(QStringLiteral("variables")), variableRejections);
     CheckRules(top.value(QStringLiteral("rules")), ruleRejections);
+    CheckAnnouncements(top.value(QStringLiteral("announcements")), announcementRejections);
 
     // Whatever refusal could not be tied to an object (it cannot happen, but nothing is lost).
-    for (const QString& message : variableRejections + ruleRejections)
+    for (const QString& message : variableRejections + ruleRejections + announcementRejections)
         Add(true, QString(), message);
 
     // The sort keeps the report in file order.
@@ -469,7 +512,12 @@ void cMapChecker::CheckRules(const QJsonValue& Value, QStringList& Rejections)
                 QStringList prefix;
                 const QStringList checked = in ? tokens : cMIDITranslatorRule::SplitMidi(outgoing.value(QStringLiteral("midi")).toString());
                 if (!in)
+                {
                     cMIDITranslatorRule::ValidateIncomingMidi(tokens, &mConfiguration->GetVariables(), &captures);
+                    // The letters a "value" key makes are the outgoing string's too.
+                    for (const QChar letter : rule.value(QStringLiteral("value")).toObject().value(QStringLiteral("to")).toString())
+                        captures << QString(letter);
+                }
                 for (const QString& token : checked)
                 {
                     prefix << token;
@@ -486,7 +534,12 @@ void cMapChecker::CheckRules(const QJsonValue& Value, QStringList& Rejections)
                     }
                 }
             }
-            if (!reason.isEmpty())
+            // A refused optional key is pointed at: "Invalid "gesture" for rule ...".
+            static const QRegularExpression optionKey(QStringLiteral("^Invalid \"([a-z_]+)\" for rule"));
+            const QRegularExpressionMatch option = optionKey.match(reason);
+            if (!reason.isEmpty() && option.hasMatch())
+                Add(true, cJsonPositions::Member(at, option.captured(1)), QStringLiteral("rule \"%1\" refused: %2").arg(name, reason));
+            else if (!reason.isEmpty())
                 Add(true, at, QStringLiteral("rule \"%1\" refused: %2").arg(name, reason));
             continue;
         }
@@ -555,7 +608,9 @@ void cMapChecker::CheckRuleSide(const QJsonObject& Rule, const QString& Path, co
                     .arg(name, incoming ? QStringLiteral("input") : QStringLiteral("output"), port,
                          incoming ? QStringLiteral("fire it") : QStringLiteral("receive its bytes")));
     }
-    if (names.isEmpty())
+    // A rule that only remembers a value (a zone that later messages refer to) sends nothing.
+    const bool remembersOnly = !incoming && Rule.contains(QStringLiteral("remember")) && cMIDITranslatorRule::SplitMidi(midi).isEmpty();
+    if (names.isEmpty() && !remembersOnly)
         Add(false, ports.isEmpty() && !side.value(QStringLiteral("ports")).isArray() ? at : portsPath,
             incoming ? QStringLiteral("rule \"%1\" reads no port: it never fires").arg(name)
                      : QStringLiteral("rule \"%1\" writes to no port: its bytes go nowhere").arg(name));
@@ -665,10 +720,12 @@ QString cMapChecker::Summary() const
                     .arg(variable.GetValue())
                     .arg(variable.GetValues().size());
     for (const cMIDITranslatorRule& rule : rules)
-        text += QStringLiteral("  rule %1 \"%2\": %3 -> %4\n")
+        text += QStringLiteral("  rule %1 \"%2\": %3 -> %4%5\n")
                     .arg(rule.GetId())
                     .arg(rule.GetName(), rule.GetIncomingPorts().join(QStringLiteral(", ")),
-                         rule.GetOutgoingPorts().join(QStringLiteral(", ")));
+                         rule.GetOutgoingPorts().join(QStringLiteral(", ")), OptionsText(mConfiguration->GetRuleObject(rule.GetId())));
+    for (const QString& announcement : mAnnouncements)
+        text += QStringLiteral("  announcement %1\n").arg(announcement);
     return text;
 }
 
@@ -701,8 +758,82 @@ bool cMapChecker::Translate(const QString& Port, const QByteArray& Bytes, QList<
         if (cRecordingMIDIPort* port = mRegistry->RecordingPort(name))
             port->ClearWritten();
     input->Receive(Bytes);
+    // A gesture's end comes after its quiet time: wait for the longest one.
+    int quiet = 0;
+    for (const cMIDITranslatorRule& rule : mConfiguration->GetRules())
+        quiet = qMax(quiet, rule.GetOptions() && rule.GetOptions()->mHasGesture ? rule.GetOptions()->mQuietMs : 0);
+    if (quiet > 0)
+    {
+        QEventLoop loop;
+        QTimer::singleShot(quiet + 20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     for (const QString& name : names)
         if (cRecordingMIDIPort* port = mRegistry->RecordingPort(name))
             Outputs << qMakePair(name, port->Written());
     return true;
+}
+
+void cMapChecker::CheckAnnouncements(const QJsonValue& Value, QStringList& Rejections)
+{
+    mAnnouncements.clear();
+    const QString path = QStringLiteral("$.announcements");
+    if (!Value.isUndefined() && !Value.isArray())
+        Add(false, path, QStringLiteral("is %1, not an array: nothing is announced").arg(TypeName(Value)));
+    const QJsonArray announcements = Value.toArray();
+    for (int i = 0; i < announcements.size(); ++i)
+    {
+        const QString at = cJsonPositions::Element(path, i);
+        if (!announcements.at(i).isObject())
+        {
+            Add(false, at, QStringLiteral("is %1, not an announcement object: skipped").arg(TypeName(announcements.at(i))));
+            continue;
+        }
+        const QJsonObject announcement = announcements.at(i).toObject();
+        const QString name = announcement.value(QStringLiteral("name")).toString();
+        const QString prefix = QStringLiteral("Invalid announcement \"%1\"").arg(name);
+        int refused = -1;
+        for (int r = 0; r < Rejections.size() && refused < 0; ++r)
+            refused = Rejections.at(r).startsWith(prefix) ? r : -1;
+        if (refused >= 0)
+        {
+            const QString reason = Rejections.takeAt(refused);
+            QString key = QStringLiteral("when");
+            for (const QString& candidate : {QStringLiteral("midi"), QStringLiteral("ports")})
+                if (reason.contains(QStringLiteral("\"%1\" must").arg(candidate)))
+                    key = candidate;
+            Add(true, announcement.contains(key) ? cJsonPositions::Member(at, key) : at, QStringLiteral("announcement refused: %1").arg(reason));
+            continue;
+        }
+        CheckKeys(announcement, at, kAnnouncementKeys);
+        const QJsonArray ports = announcement.value(QStringLiteral("ports")).toArray();
+        QStringList names;
+        for (int p = 0; p < ports.size(); ++p)
+        {
+            const QString port = ports.at(p).toString();
+            bool alias = false;
+            for (const auto& entry : mOutputAliases)
+                alias = alias || entry.first == port;
+            if (!alias && !mVirtualPorts.contains(port) && port != kTcpPortName)
+                Add(false, cJsonPositions::Element(cJsonPositions::Member(at, QStringLiteral("ports")), p),
+                    QStringLiteral("announcement \"%1\": port \"%2\" is no virtual port or output alias of this map").arg(name, port));
+            names << port;
+        }
+        if (names.isEmpty())
+            Add(false, at, QStringLiteral("announcement \"%1\" goes to no port").arg(name));
+        mAnnouncements << QStringLiteral("\"%1\" when %2: %3 -> %4%5")
+                              .arg(name, announcement.value(QStringLiteral("when")).toString(),
+                                   announcement.value(QStringLiteral("midi")).toString(), names.join(QStringLiteral(", ")),
+                                   announcement.value(QStringLiteral("needs_console")).toBool() ? QStringLiteral(" [needs the console]") : QString());
+    }
+
+    // A condition on a slot that no rule fills never holds.
+    QSet<QString> filled;
+    for (const cMIDITranslatorRule& rule : mConfiguration->GetRules())
+        if (rule.GetOptions() && !rule.GetOptions()->mRememberSlot.isEmpty())
+            filled.insert(rule.GetOptions()->mRememberSlot);
+    for (const cMIDITranslatorRule& rule : mConfiguration->GetRules())
+        if (rule.GetOptions() && !rule.GetOptions()->mRequiredSlot.isEmpty() && !filled.contains(rule.GetOptions()->mRequiredSlot))
+            Add(false, QString(), QStringLiteral("rule \"%1\": no rule remembers the slot \"%2\": it never fires")
+                                      .arg(rule.GetName(), rule.GetOptions()->mRequiredSlot));
 }

@@ -64,6 +64,7 @@ private:
     void CheckVariables(const QJsonValue& Value, QStringList& Rejections);
     void CheckRules(const QJsonValue& Value, QStringList& Rejections);
     void CheckRuleSide(const QJsonObject& Rule, const QString& Path, const QString& Side);
+    void CheckAnnouncements(const QJsonValue& Value, QStringList& Rejections);
     // The index of families and protocols (mixer_map.json) instead of a translator map.
     void CheckMixerMap(const QJsonObject& Top);
 
@@ -75,6 +76,7 @@ private:
     QSet<QString> mVirtualPorts;
     QList<QPair<QString, QString>> mInputAliases;
     QList<QPair<QString, QString>> mOutputAliases;
+    QStringList mAnnouncements; // one line each, for the summary
     // For the index: family name to its protocols.
     QList<QPair<QString, QStringList>> mFamilies;
 
