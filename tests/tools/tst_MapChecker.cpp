@@ -81,6 +81,10 @@ void tst_MapChecker::findings_data()
     QTest::newRow("value capture not captured")
         << QStringList{none, none, none, Rule("}}", R"(}, "value_capture": ^"w"})"), none}
         << "warning $.rules[0].value_capture" << "capture letters";
+    QTest::newRow("fader marked safe") << QStringList{none, none, none, Rule("}}", R"(}, "safe": ^true})"), none}
+                                       << "rejected $.rules[0].safe" << "never safe";
+    QTest::newRow("safe not a bool") << QStringList{none, none, none, Rule("\"fader\"", "\"lamp\"").replace("}}", R"(}, "safe": ^"yes"})"), none}
+                                     << "warning $.rules[0].safe" << "not true or false";
     QTest::newRow("not JSON") << QStringList{none, none, none, R"({"name": "x",^})", none} << "rejected " << "not valid JSON";
 }
 

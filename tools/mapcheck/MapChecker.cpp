@@ -1,6 +1,7 @@
 #include "tools/mapcheck/MapChecker.h"
 
 #include "Common/LogError.h"
+#include "MIDITranslator/ConsoleLockPolicy.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MIDITranslatorRule.h"
 #include "MIDITranslator/MIDITranslatorVariable.h"
@@ -29,7 +30,7 @@ const QStringList kTopKeys = {"virtual_ports", "port_aliases", "variables", "rul
 const QStringList kAliasKeys = {"type", "name", "alias", "comment"};
 const QStringList kVariableKeys = {"name", "variable_name", "default", "values", "comment"};
 const QStringList kValueKeys = {"value", "name"};
-const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "comment"};
+const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "comment", cConsoleLockPolicy::SafeKey()};
 const QStringList kSideKeys = {"midi", "ports"};
 const QStringList kMixerMapKeys = {"mixers", "comment"};
 const QStringList kFamilyKeys = {"name", "find", "daws", "comment"};
@@ -494,6 +495,7 @@ void cMapChecker::CheckRules(const QJsonValue& Value, QStringList& Rejections)
         CheckKeys(rule, at, kRuleKeys);
         CheckRuleSide(rule, at, QStringLiteral("incoming"));
         CheckRuleSide(rule, at, QStringLiteral("outgoing"));
+        CheckSafe(rule, at);
         const QJsonValue value = rule.value(QStringLiteral("value_capture"));
         if (!value.isUndefined())
         {
@@ -705,4 +707,18 @@ bool cMapChecker::Translate(const QString& Port, const QByteArray& Bytes, QList<
         if (cRecordingMIDIPort* port = mRegistry->RecordingPort(name))
             Outputs << qMakePair(name, port->Written());
     return true;
+}
+
+// The console lock lets a rule marked "safe" through; a fader or a mute must never be.
+void cMapChecker::CheckSafe(const QJsonObject& Rule, const QString& Path)
+{
+    const QJsonValue safe = Rule.value(cConsoleLockPolicy::SafeKey());
+    if (safe.isUndefined())
+        return;
+    const QString name = Rule.value(QStringLiteral("name")).toString();
+    const QString at = cJsonPositions::Member(Path, cConsoleLockPolicy::SafeKey());
+    if (!safe.isBool())
+        Add(false, at, QStringLiteral("rule \"%1\": \"safe\" is %2, not true or false: the rule is not safe").arg(name, TypeName(safe)));
+    else if (safe.toBool() && cConsoleLockPolicy::IsFaderOrMute(Rule))
+        Add(true, at, QStringLiteral("rule \"%1\" moves a fader or a mute and is never safe: the locked console holds it back").arg(name));
 }
