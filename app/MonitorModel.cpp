@@ -191,6 +191,7 @@ void cMonitorModel::Flush()
     mOpenFirst = mOpenEnd = 0;
     int from = qMax(0, mPending.size() - kHistoryLines);
     const int adding = mPending.size() - from;
+    mTotal += mPending.size();
     const int dropping = qMax(0, int(mLines.size()) + adding - kHistoryLines);
     if (dropping > 0)
     {

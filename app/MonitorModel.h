@@ -82,6 +82,8 @@ public:
     void SetPaused(bool Paused) { mPaused = Paused; }
     bool IsPaused() const { return mPaused; }
     int GetSkippedCount() const { return mSkipped; }
+    // Lines handed to the views since the model was made (the history keeps the last of them).
+    qint64 GetTotalLines() const { return mTotal; }
     void Clear();
     // Hands pending lines to the views now (normally done every kFlushMs).
     void Flush();
@@ -128,4 +130,5 @@ private:
     bool mWatching = false;
     bool mPaused = false;
     int mSkipped = 0;
+    qint64 mTotal = 0;
 };

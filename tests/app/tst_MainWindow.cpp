@@ -584,7 +584,7 @@ void tst_MainWindow::trayMenuAndAboutBox()
     QStringList entries;
     for (QAction* action : menu->actions())
         entries << (action->isSeparator() ? QString("|") : action->text());
-    QCOMPARE(entries, QStringList({"&Show Preferences", "|", "&About", "&Help", "|", "&Quit"}));
+    QCOMPARE(entries, QStringList({"&Show Preferences", "MIDI &Monitor", "&Lock Console", "|", "&About", "&Help", "|", "&Quit"}));
     QSystemTrayIcon* tray = w.Window->findChild<QSystemTrayIcon*>();
     QVERIFY(tray);
     QCOMPARE(tray->contextMenu(), menu);

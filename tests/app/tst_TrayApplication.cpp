@@ -279,7 +279,8 @@ private slots:
         QVERIFY(menu.Id);
         ReadWhenPainted(menu, QStringLiteral("Quit"));
         Screenshot(QStringLiteral("menu"), menu.Geometry);
-        const QStringList expected{QStringLiteral("Show Preferences"), QStringLiteral("About"), QStringLiteral("Help"),
+        const QStringList expected{QStringLiteral("Show Preferences"), QStringLiteral("MIDI Monitor"),
+                                   QStringLiteral("Lock Console"), QStringLiteral("About"), QStringLiteral("Help"),
                                    QStringLiteral("Quit")};
         QCOMPARE(mDesktop->ReadText(menu.Geometry), expected);
 
