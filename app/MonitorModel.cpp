@@ -17,6 +17,8 @@ cMonitorModel::cMonitorModel(cConsoleSession* Session, QObject* Parent)
     mFlushTimer->setInterval(kFlushMs);
     connect(mFlushTimer, &QTimer::timeout, this, &cMonitorModel::Flush);
     connect(mSession, &cConsoleSession::ResyncSent, this, &cMonitorModel::ResyncSent);
+    mWriteSplitter.reset(new cMidiMessageSplitter(
+        [this](const QByteArray& Message) { Add(mWriteDirection, mWritePort, Message, mWriteRule); }, [](const QString&) {}));
 }
 
 cMonitorModel::~cMonitorModel()
@@ -160,7 +162,16 @@ void cMonitorModel::MIDIWritten(int RuleId, const QString& Port, bool, const QBy
         return;
     }
     NameConsumedLines(RuleId);
-    Add(eMonitorDirection::Out, Port, Bytes, RuleName(RuleId));
+    AddWritten(eMonitorDirection::Out, RuleId, Port, Bytes);
+}
+
+void cMonitorModel::AddWritten(eMonitorDirection Direction, int RuleId, const QString& Port, const QByteArray& Bytes)
+{
+    mWriteDirection = Direction;
+    mWritePort = Port;
+    mWriteRule = RuleName(RuleId);
+    mWriteSplitter->Feed(Bytes);
+    mWriteSplitter->Flush();
 }
 
 void cMonitorModel::MIDIHeld(int RuleId, const QString& Port, const QByteArray& Bytes)
@@ -171,15 +182,19 @@ void cMonitorModel::MIDIHeld(int RuleId, const QString& Port, const QByteArray& 
         return;
     }
     NameConsumedLines(RuleId);
-    Add(eMonitorDirection::Held, Port, Bytes, RuleName(RuleId));
+    AddWritten(eMonitorDirection::Held, RuleId, Port, Bytes);
 }
 
 void cMonitorModel::ResyncSent(const QString& Port, const QList<QByteArray>& Messages)
 {
     if (!mWatching || mPaused)
         return;
+    mWriteDirection = eMonitorDirection::Out;
+    mWritePort = Port;
+    mWriteRule = tr("last values after connecting");
     for (const QByteArray& message : Messages)
-        Add(eMonitorDirection::Out, Port, message, tr("last values after connecting"));
+        mWriteSplitter->Feed(message);
+    mWriteSplitter->Flush();
 }
 
 void cMonitorModel::Flush()
@@ -234,7 +249,7 @@ QVariant cMonitorModel::data(const QModelIndex& Index, int Role) const
         return line.Bytes;
     case Qt::ToolTipRole:
         return Index.column() == SideColumn && line.Direction == eMonitorDirection::Held
-                   ? tr("Held back: the console is locked against the DAW")
+                   ? tr("Not sent: the console is locked against the DAW")
                    : QVariant();
     case Qt::DisplayRole:
         break;
@@ -255,7 +270,7 @@ QVariant cMonitorModel::data(const QModelIndex& Index, int Role) const
         case eMonitorDirection::Out:
             return tr("to %1").arg(side);
         case eMonitorDirection::Held:
-            return tr("held, not sent to %1").arg(side);
+            return tr("held from %1").arg(side);
         }
         return side;
     }

@@ -112,6 +112,8 @@ signals:
 
 private:
     void Add(eMonitorDirection Direction, const QString& Port, const QByteArray& Message, const QString& Rule);
+    // A firing's bytes, one line per message.
+    void AddWritten(eMonitorDirection Direction, int RuleId, const QString& Port, const QByteArray& Bytes);
     QString RuleName(int RuleId) const;
     void NameConsumedLines(int RuleId);
     void ResyncSent(const QString& Port, const QList<QByteArray>& Messages);
@@ -120,6 +122,10 @@ private:
     std::deque<sMonitorLine> mLines;
     QVector<sMonitorLine> mPending;
     QHash<QString, std::shared_ptr<cMidiMessageSplitter>> mSplitters;
+    std::unique_ptr<cMidiMessageSplitter> mWriteSplitter;
+    eMonitorDirection mWriteDirection = eMonitorDirection::Out;
+    QString mWritePort;
+    QString mWriteRule;
     // The lines of the chunk being matched right now, in mPending, that wait for the rule that
     // consumes them: rules fire in order while the chunk is matched, right after it is read.
     QString mReadingPort;

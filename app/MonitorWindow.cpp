@@ -44,6 +44,7 @@ cMonitorWindow::cMonitorWindow(cConsoleSession* Session, QWidget* Parent)
     mKindBox->addItems(cMonitorModel::Kinds());
     mPauseButton->setCheckable(true);
     mLearnButton->setCheckable(true);
+    mLearnButton->setObjectName(QStringLiteral("mLearnButton"));
     mLearnButton->setToolTip(tr("Press, move one control of the console, press again: the map rule for it is proposed"));
     auto* clear = new QPushButton(tr("C&lear"));
     auto* copy = new QPushButton(tr("&Copy"));
@@ -66,9 +67,9 @@ cMonitorWindow::cMonitorWindow(cConsoleSession* Session, QWidget* Parent)
     mView->setWordWrap(false);
     mView->horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    for (const auto& width : {std::make_pair(cMonitorModel::TimeColumn, 9), std::make_pair(cMonitorModel::SideColumn, 19),
-                              std::make_pair(cMonitorModel::PortColumn, 24), std::make_pair(cMonitorModel::HexColumn, 26),
-                              std::make_pair(cMonitorModel::WordsColumn, 30)})
+    for (const auto& width : {std::make_pair(cMonitorModel::TimeColumn, 8), std::make_pair(cMonitorModel::SideColumn, 17),
+                              std::make_pair(cMonitorModel::PortColumn, 17), std::make_pair(cMonitorModel::HexColumn, 16),
+                              std::make_pair(cMonitorModel::WordsColumn, 27)})
         mView->setColumnWidth(width.first, width.second * digit);
 
     mProposal->setReadOnly(true);
@@ -85,7 +86,7 @@ cMonitorWindow::cMonitorWindow(cConsoleSession* Session, QWidget* Parent)
     layout->addLayout(bar);
     layout->addWidget(splitter, 1);
     layout->addWidget(mStatus);
-    resize(110 * digit + 40, 560);
+    resize(140 * digit, 560);
 
     connect(mSideBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &cMonitorWindow::FilterChanged);
     connect(mKindBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &cMonitorWindow::FilterChanged);
@@ -144,12 +145,16 @@ void cMonitorWindow::LinesAdded()
 
 void cMonitorWindow::UpdateStatus()
 {
-    QStringList parts{tr("%n line(s)", nullptr, mModel->rowCount())};
+    const auto count = [](quint64 Count, const QString& One, const QString& Many) {
+        return (Count == 1 ? One : Many).arg(Count);
+    };
+    QStringList parts{count(quint64(mModel->rowCount()), tr("%1 line"), tr("%1 lines"))};
     if (mModel->IsPaused())
-        parts << tr("paused, %n read(s) skipped", nullptr, mModel->GetSkippedCount());
+        parts << count(quint64(mModel->GetSkippedCount()), tr("paused, %1 message skipped"), tr("paused, %1 messages skipped"));
     if (mSession->IsConsoleLocked() || mSession->GetHeldCount() > 0)
         parts << (mSession->IsConsoleLocked() ? tr("console locked") : tr("console unlocked"))
-              << tr("%1 held back from the console").arg(mSession->GetHeldCount());
+              << count(mSession->GetHeldCount(), tr("%1 DAW change held back from the console"),
+                       tr("%1 DAW changes held back from the console"));
     if (mLearnFrom >= 0)
         parts << tr("learning: move one control, then press Learn again");
     mStatus->setText(parts.join(QStringLiteral(" · ")));

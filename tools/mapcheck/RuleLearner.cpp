@@ -90,7 +90,7 @@ sEvent FindEvent(const QList<QByteArray>& Messages)
 }
 
 // How far a map rule's incoming pattern is from the event: the literal nibbles that differ, or
-// kNoFit when its captures are not where the event changes. With Fixed, the event is one value (a
+// kNoFit when it does not capture where the event changes. With Fixed, the event is one value (a
 // key pressed) and the rule must capture nothing where the event changes.
 int Distance(const cMIDITranslatorRule& Rule, const sEvent& Event, const QByteArray& Bytes, bool Fixed)
 {
@@ -101,9 +101,8 @@ int Distance(const cMIDITranslatorRule& Rule, const sEvent& Event, const QByteAr
     for (int byte = 0; byte < Bytes.size(); ++byte)
     {
         const bool captured = nibbles[2 * byte].wildcard || nibbles[2 * byte + 1].wildcard;
+        // A capture where the event did not change is fine (the control moved a little).
         if (Event.ByteVaries(byte) && captured == Fixed)
-            return kNoFit;
-        if (!Fixed && !Event.ByteVaries(byte) && captured)
             return kNoFit;
         for (int nibble = 2 * byte; nibble < 2 * byte + 2; ++nibble)
         {
