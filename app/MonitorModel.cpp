@@ -81,6 +81,12 @@ QString cMonitorModel::RuleName(int RuleId) const
 
 void cMonitorModel::Add(eMonitorDirection Direction, const QString& Port, const QByteArray& Message, const QString& Rule)
 {
+    // Paused, messages are still cut apart (a message split across reads stays whole) but not kept.
+    if (mPaused)
+    {
+        ++mSkipped;
+        return;
+    }
     sMonitorLine line;
     line.Microseconds = mClock.nsecsElapsed() / 1000;
     line.Side = mSession->IsConsolePort(Port) ? eMonitorSide::Console : eMonitorSide::DAW;
@@ -95,11 +101,6 @@ void cMonitorModel::Add(eMonitorDirection Direction, const QString& Port, const 
 
 void cMonitorModel::MIDIRead(const QString& Port, const QByteArray& Bytes)
 {
-    if (mPaused)
-    {
-        ++mSkipped;
-        return;
-    }
     std::shared_ptr<cMidiMessageSplitter>& splitter = mSplitters[Port];
     if (!splitter)
         splitter = std::make_shared<cMidiMessageSplitter>(
@@ -156,11 +157,6 @@ void cMonitorModel::NameConsumedLines(int RuleId)
 
 void cMonitorModel::MIDIWritten(int RuleId, const QString& Port, bool, const QByteArray& Bytes)
 {
-    if (mPaused)
-    {
-        ++mSkipped;
-        return;
-    }
     NameConsumedLines(RuleId);
     AddWritten(eMonitorDirection::Out, RuleId, Port, Bytes);
 }
@@ -176,18 +172,13 @@ void cMonitorModel::AddWritten(eMonitorDirection Direction, int RuleId, const QS
 
 void cMonitorModel::MIDIHeld(int RuleId, const QString& Port, const QByteArray& Bytes)
 {
-    if (mPaused)
-    {
-        ++mSkipped;
-        return;
-    }
     NameConsumedLines(RuleId);
     AddWritten(eMonitorDirection::Held, RuleId, Port, Bytes);
 }
 
 void cMonitorModel::ResyncSent(const QString& Port, const QList<QByteArray>& Messages)
 {
-    if (!mWatching || mPaused)
+    if (!mWatching)
         return;
     mWriteDirection = eMonitorDirection::Out;
     mWritePort = Port;

@@ -78,7 +78,7 @@ public:
     // Starts or stops watching the session's traffic (the window opened or closed).
     void SetWatching(bool Watching);
     bool IsWatching() const { return mWatching; }
-    // Paused, arriving messages are not kept (and counted as skipped).
+    // Paused, arriving messages are not kept (and counted as skipped messages).
     void SetPaused(bool Paused) { mPaused = Paused; }
     bool IsPaused() const { return mPaused; }
     int GetSkippedCount() const { return mSkipped; }

@@ -17,6 +17,9 @@ namespace
 {
 const QString kMixerIn = QStringLiteral("Mixer In");
 constexpr int kNoFit = std::numeric_limits<int>::max();
+constexpr int kLongestEvent = 32;
+// Learn looks at this many messages at most (a selection of the whole history is cut short).
+constexpr int kMostMessages = 2048;
 
 // One event of the control (the messages it sends for one value), and which nibbles changed
 // between its repeats.
@@ -45,6 +48,12 @@ sEvent FindEvent(const QList<QByteArray>& Messages)
     const int count = Messages.size();
     for (int period = 1; period <= count; ++period)
     {
+        // No control sends more than kLongestEvent messages for one value; the whole list is
+        // looked at as one run only when it is that short.
+        if (period > kLongestEvent && period != count)
+            continue;
+        if (period == count && count > kLongestEvent)
+            break;
         const int repeats = count / period;
         if (repeats < 2 && (period != count || !best.Bytes.isEmpty()))
             continue;
@@ -251,6 +260,11 @@ sLearnProposal cRuleLearner::Propose(const QList<QByteArray>& Messages, const cM
     for (const QByteArray& message : Messages)
         if (!message.isEmpty() && quint8(message.at(0)) >= 0x80 && quint8(message.at(0)) < 0xF8)
             messages << message; // real-time bytes are no part of a control
+    if (messages.size() > kMostMessages)
+    {
+        messages = messages.mid(0, kMostMessages);
+        proposal.Notes << QStringLiteral("only the first %1 messages were looked at").arg(kMostMessages);
+    }
     if (messages.isEmpty())
     {
         proposal.Notes << QStringLiteral("no console message to learn from");
