@@ -5,7 +5,6 @@
 // files or change port bindings.
 
 #include <QByteArray>
-#include <QtGlobal>
 #include <QString>
 
 class cMIDITrafficObserver
@@ -19,16 +18,12 @@ public:
     virtual void MIDIWritten(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes) = 0;
     // Asked before each such write; false holds the bytes back (the locked console). The observer
     // counts or shows what it holds back itself.
-    virtual bool MayWrite(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes)
+    virtual bool MayWrite(int /*RuleId*/, const QString& /*Port*/, bool /*MixerOut*/, const QByteArray& /*Bytes*/)
     {
-        Q_UNUSED(RuleId) Q_UNUSED(Port) Q_UNUSED(MixerOut) Q_UNUSED(Bytes)
         return true;
     }
     // Bytes of rule RuleId that were held back from Port (a MayWrite of the owner said no).
-    virtual void MIDIHeld(int RuleId, const QString& Port, const QByteArray& Bytes)
-    {
-        Q_UNUSED(RuleId) Q_UNUSED(Port) Q_UNUSED(Bytes)
-    }
+    virtual void MIDIHeld(int /*RuleId*/, const QString& /*Port*/, const QByteArray& /*Bytes*/) {}
 
 protected:
     // Observers are never deleted through this interface.

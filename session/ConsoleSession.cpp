@@ -384,7 +384,8 @@ void cConsoleSession::MIDIRead(const QString& Port, const QByteArray& Bytes)
 
 bool cConsoleSession::MayWrite(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes)
 {
-    if (!mLocked || !MixerOut || mSafe.value(RuleId))
+    // A map may name the console's port itself instead of "Mixer Out".
+    if (!mLocked || mSafe.value(RuleId) || (!MixerOut && !IsConsolePort(Port)))
         return true;
     ++mHeld;
     if (mObserver != nullptr)
