@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -282,7 +283,10 @@ private slots:
         const QStringList expected{QStringLiteral("Show Preferences"), QStringLiteral("MIDI Monitor"),
                                    QStringLiteral("Lock Console"), QStringLiteral("About"), QStringLiteral("Help"),
                                    QStringLiteral("Quit")};
-        QCOMPARE(mDesktop->ReadText(menu.Geometry), expected);
+        QStringList read = mDesktop->ReadText(menu.Geometry);
+        for (QString& line : read)
+            line.remove(QRegularExpression("^[^A-Za-z]+")); // the lock entry's check box
+        QCOMPARE(read, expected);
 
         // The menu's first entry shows the window.
         QVERIFY(mDesktop->Key(QStringLiteral("s")));
