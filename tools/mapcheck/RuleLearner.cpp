@@ -245,11 +245,36 @@ void Check(sLearnProposal& Proposal, const cMIDITranslatorConfiguration& Map)
 }
 } // namespace
 
+namespace
+{
+// One JSON value as text: a value alone is no JSON document, so it is written inside an array and
+// the brackets are cut off.
+QString Bare(const QJsonValue& Value)
+{
+    const QString text = QString::fromUtf8(QJsonDocument(QJsonArray{Value}).toJson(QJsonDocument::Compact));
+    return text.mid(1, text.size() - 2);
+}
+} // namespace
+
+// The rule's keys in the order the map files write them: name, incoming, outgoing, then the rest.
 QString sLearnProposal::Json() const
 {
     QStringList lines;
     for (const QJsonObject& rule : Rules)
-        lines << QString::fromUtf8(QJsonDocument(rule).toJson(QJsonDocument::Compact));
+    {
+        QStringList keys{QStringLiteral("name"), QStringLiteral("incoming"), QStringLiteral("outgoing")};
+        for (const QString& key : rule.keys())
+            if (!keys.contains(key))
+                keys << key;
+        QStringList members;
+        for (const QString& key : keys)
+        {
+            if (!rule.contains(key))
+                continue;
+            members << Bare(key) + QLatin1Char(':') + Bare(rule.value(key));
+        }
+        lines << QLatin1Char('{') + members.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
     return lines.join(QStringLiteral(",\n"));
 }
 
