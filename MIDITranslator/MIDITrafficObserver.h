@@ -16,6 +16,14 @@ public:
     // The bytes of one firing of rule RuleId, written to one of its outputs (resolved name);
     // MixerOut when the rule named "Mixer Out" for it.
     virtual void MIDIWritten(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes) = 0;
+    // Asked before each such write; false holds the bytes back (the locked console). The observer
+    // counts or shows what it holds back itself.
+    virtual bool MayWrite(int /*RuleId*/, const QString& /*Port*/, bool /*MixerOut*/, const QByteArray& /*Bytes*/)
+    {
+        return true;
+    }
+    // Bytes of rule RuleId that were held back from Port (a MayWrite of the owner said no).
+    virtual void MIDIHeld(int /*RuleId*/, const QString& /*Port*/, const QByteArray& /*Bytes*/) {}
 
 protected:
     // Observers are never deleted through this interface.

@@ -600,6 +600,8 @@ void cMIDITranslatorConfiguration::WriteRuleOutput(int Id, const QByteArray& Byt
         const sOutputRoute route = mRoutes[static_cast<std::size_t>(Id)][index];
         if (route.output == nullptr)
             continue;
+        if (mTrafficObserver != nullptr && !mTrafficObserver->MayWrite(Id, route.port, route.mixerOut, bytes))
+            continue;
         route.output->Write(bytes);
         if (mTrafficObserver != nullptr)
             mTrafficObserver->MIDIWritten(Id, route.port, route.mixerOut, bytes);

@@ -7,6 +7,7 @@
 #include "app/IPAddressValidator.h"
 #include "app/MIDIActiveWidget.h"
 #include "app/MainWindowForm.h"
+#include "app/MonitorWindow.h"
 #include "session/Identity.h"
 #include "session/SessionSettings.h"
 #include "session/SettingsKeys.h"
@@ -24,6 +25,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPen>
+#include <QPixmap>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QUrl>
@@ -103,6 +107,8 @@ cMainWindow::~cMainWindow()
     // The session closes the virtual ports, then frees the engine; nothing it says afterwards
     // reaches the form.
     mSession->disconnect(this);
+    delete mMonitor;
+    mMonitor = nullptr;
     mSession->Stop();
     delete mUi;
     mUi = nullptr;
@@ -178,6 +184,8 @@ void cMainWindow::CreateSystemTrayIcon()
 
     mTrayMenu = new QMenu(this);
     mTrayMenu->addAction(mShowPreferencesAction);
+    mTrayMenu->addAction(mMonitorAction);
+    mTrayMenu->addAction(mLockConsoleAction);
     mTrayMenu->addSeparator();
     mTrayMenu->addAction(mAboutAction);
     mTrayMenu->addAction(mHelpAction);
@@ -186,7 +194,7 @@ void cMainWindow::CreateSystemTrayIcon()
 
     mSystemTrayIcon = new QSystemTrayIcon(this);
     mSystemTrayIcon->setContextMenu(mTrayMenu);
-    mSystemTrayIcon->setIcon(icon);
+    UpdateTrayIcon();
     mSystemTrayIcon->setVisible(true);
 
     auto* inputLamp = new cMIDIActiveWidget(nullptr);
@@ -211,6 +219,12 @@ void cMainWindow::CreateActions()
 {
     mShowPreferencesAction = new QAction(tr("&Show Preferences"), this);
     connect(mShowPreferencesAction, SIGNAL(triggered()), this, SLOT(ShowPreferences()));
+    mMonitorAction = new QAction(tr("MIDI &Monitor"), this);
+    connect(mMonitorAction, &QAction::triggered, this, &cMainWindow::ShowMonitor);
+    mLockConsoleAction = new QAction(tr("&Lock Console"), this);
+    mLockConsoleAction->setCheckable(true);
+    mLockConsoleAction->setToolTip(tr("Keep the DAW from moving the console: only lamps and displays the map marks safe reach it"));
+    connect(mLockConsoleAction, &QAction::toggled, this, &cMainWindow::LockConsoleToggled);
     mAboutAction = new QAction(tr("&About"), this);
     connect(mAboutAction, SIGNAL(triggered()), this, SLOT(ShowAboutMessageBox()));
     mHelpAction = new QAction(tr("&Help"), this);
@@ -232,6 +246,48 @@ void cMainWindow::ShowPreferences()
     showNormal();
     raise();
     activateWindow();
+}
+
+void cMainWindow::ShowMonitor()
+{
+    if (mMonitor == nullptr)
+        mMonitor = new cMonitorWindow(mSession);
+    mMonitor->showNormal();
+    mMonitor->raise();
+    mMonitor->activateWindow();
+}
+
+void cMainWindow::LockConsoleToggled(bool Locked)
+{
+    mSession->SetConsoleLocked(Locked);
+    cSessionSettings::SetConsoleLocked(mMixerType, Locked);
+    UpdateTrayIcon();
+}
+
+// Locked, the tray icon carries a padlock and says so when pointed at.
+void cMainWindow::UpdateTrayIcon()
+{
+    const QIcon icon(kIconPath);
+    if (!mSession->IsConsoleLocked())
+    {
+        mSystemTrayIcon->setIcon(icon);
+        mSystemTrayIcon->setToolTip(QString());
+        return;
+    }
+    QPixmap pixmap = icon.pixmap(64, 64);
+    if (pixmap.isNull())
+        pixmap = QPixmap(64, 64);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0xb0, 0x10, 0x10), 5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(36, 26, 18, 22), 9, 9);        // the shackle
+    painter.setPen(QPen(Qt::white, 2));
+    painter.setBrush(QColor(0xd0, 0x18, 0x18));
+    painter.drawRoundedRect(QRectF(30, 38, 32, 24), 4, 4);        // the body
+    painter.end();
+    mSystemTrayIcon->setIcon(QIcon(pixmap));
+    mSystemTrayIcon->setToolTip(tr("Quillon: console locked, the DAW does not move it"));
 }
 
 void cMainWindow::ShowAboutMessageBox()
@@ -282,6 +338,8 @@ void cMainWindow::SelectedMixerTypeChanged(int Index)
             Qt::UniqueConnection);
 
     mSession->LoadMap(family, mUi->mDAWTypeComboBox->currentText());
+    // The lock is the family's own; checking the entry applies it.
+    mLockConsoleAction->setChecked(cSessionSettings::ConsoleLocked(family));
 
     RestoreMIDIChannel();
 

@@ -16,6 +16,7 @@
 class QAction;
 class QMenu;
 class cMainWindowForm;
+class cMonitorWindow;
 class cMIDITranslatorConfiguration;
 
 // What the window builds its session with (see sSessionEnvironment).
@@ -37,6 +38,8 @@ public:
 
     cMIDITranslatorConfiguration* GetMIDITranslatorConfiguration() const { return mSession->GetConfiguration(); }
     cConsoleSession* GetSession() const { return mSession; }
+    // The MIDI monitor; made when first shown.
+    cMonitorWindow* GetMonitor() const { return mMonitor; }
 
 public slots:
     void SystemTrayIconActivated(QSystemTrayIcon::ActivationReason Reason);
@@ -67,6 +70,10 @@ private:
     void CreateWidgetGroups();
     void CreateSystemTrayIcon();
     void CreateActions();
+    // The tray entries beside the preferences: the MIDI monitor and the console lock.
+    void ShowMonitor();
+    void LockConsoleToggled(bool Locked);
+    void UpdateTrayIcon();
     void RestoreMixerType();
     void PopulateDAWTypeComboBox();
     void RestoreDAWType();
@@ -79,6 +86,9 @@ private:
 
     cMainWindowForm* mUi;
     QAction* mShowPreferencesAction;
+    QAction* mMonitorAction = nullptr;
+    QAction* mLockConsoleAction = nullptr;
+    cMonitorWindow* mMonitor = nullptr;
     QAction* mAboutAction;
     QAction* mHelpAction;
     QAction* mQuitAction;

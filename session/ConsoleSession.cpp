@@ -2,6 +2,7 @@
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
+#include "MIDITranslator/ConsoleLockPolicy.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "network/MultiUnitFinder.h"
 
@@ -104,6 +105,24 @@ void cConsoleSession::LoadMapFile(const QString& Path)
         return;
     mConfiguration->LoadFile(Path);
     mResync.SetRules(mConfiguration->GetRules(), [this](int Id) { return mConfiguration->GetRuleObject(Id); });
+    mSafe.fill(false, mConfiguration->GetRules().size());
+    for (int id = 0; id < mSafe.size(); ++id)
+        mSafe[id] = cConsoleLockPolicy::IsSafe(mConfiguration->GetRuleObject(id));
+}
+
+void cConsoleSession::SetConsoleLocked(bool Locked)
+{
+    if (Locked == mLocked)
+        return;
+    mLocked = Locked;
+    emit ConsoleLockChanged(Locked);
+}
+
+bool cConsoleSession::IsConsolePort(const QString& Port) const
+{
+    if (mNetwork)
+        return Port == cMIDITranslatorConfiguration::TCPPortName();
+    return !Port.isEmpty() && (Port == mInputName || Port == mOutputName);
 }
 
 void cConsoleSession::SetChannel(quint8 Channel)
@@ -363,6 +382,17 @@ void cConsoleSession::MIDIRead(const QString& Port, const QByteArray& Bytes)
         mObserver->MIDIRead(Port, Bytes);
 }
 
+bool cConsoleSession::MayWrite(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes)
+{
+    // A map may name the console's port itself instead of "Mixer Out".
+    if (!mLocked || mSafe.value(RuleId) || (!MixerOut && !IsConsolePort(Port)))
+        return true;
+    ++mHeld;
+    if (mObserver != nullptr)
+        mObserver->MIDIHeld(RuleId, Port, Bytes);
+    return false;
+}
+
 void cConsoleSession::MIDIWritten(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes)
 {
     if (MixerOut && mResyncOn)
@@ -373,7 +403,8 @@ void cConsoleSession::MIDIWritten(int RuleId, const QString& Port, bool MixerOut
 
 void cConsoleSession::SendResync()
 {
-    if (!mResyncOn || mResync.Size() == 0)
+    // A locked console keeps what it has: the last values would move its faders.
+    if (!mResyncOn || mLocked || mResync.Size() == 0)
         return;
     const QString port = mNetwork ? cMIDITranslatorConfiguration::TCPPortName() : mOutputName;
     cMIDIOutput* output = port.isEmpty() ? nullptr : GetRegistry()->GetOutput(port);

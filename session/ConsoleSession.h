@@ -20,6 +20,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class cMIDITranslatorConfiguration;
 class cMultiUnitFinder;
@@ -103,6 +104,17 @@ public:
     // Whether the console gets the last values again after each connection (on by default).
     void SetResync(bool Resync) { mResyncOn = Resync; }
     const cResyncMemory& GetResyncMemory() const { return mResync; }
+    // ---- The console lock ---------------------------------------------------------------------------
+    // Locked, nothing the DAW sends reaches the console except rules the map marks safe (lamps,
+    // displays; never a fader or a mute), and nothing is sent again after a connection. Unlocking
+    // sends nothing by itself: the next change from the DAW does.
+    void SetConsoleLocked(bool Locked);
+    bool IsConsoleLocked() const { return mLocked; }
+    // Writes to the console held back since the session started.
+    quint64 GetHeldCount() const { return mHeld; }
+    // Whether a port name is the console's side (the link, or the chosen console MIDI ports).
+    bool IsConsolePort(const QString& Port) const;
+
     // A front end's view of the traffic (the bridge's monitor); null for none.
     void SetTrafficObserver(cMIDITrafficObserver* Observer) { mObserver = Observer; }
 
@@ -131,10 +143,12 @@ signals:
     void UnitsChanged();
     // The console became reachable (link connected, ports present) or not.
     void ConsoleReachableChanged(bool Reachable);
+    void ConsoleLockChanged(bool Locked);
 
 private:
     void MIDIRead(const QString& Port, const QByteArray& Bytes) override;
     void MIDIWritten(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes) override;
+    bool MayWrite(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes) override;
 
     void TryConnect();
     void ScheduleRetry();
@@ -153,6 +167,10 @@ private:
     QTimer* mConnectTimer;
     cResyncMemory mResync;
     cMIDITrafficObserver* mObserver = nullptr;
+    // Per rule identifier: may reach the locked console.
+    QVector<bool> mSafe;
+    bool mLocked = false;
+    quint64 mHeld = 0;
 
     bool mNetwork = false;
     QString mInputName;

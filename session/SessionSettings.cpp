@@ -112,6 +112,16 @@ bool cSessionSettings::IsNetworkMode(const QString& Mode)
     return Mode == TCPModeValue();
 }
 
+bool cSessionSettings::ConsoleLocked(const QString& Family)
+{
+    return Read(ConsoleLockedKey(Family)).toBool();
+}
+
+void cSessionSettings::SetConsoleLocked(const QString& Family, bool Locked)
+{
+    Write(ConsoleLockedKey(Family), Locked);
+}
+
 QString cSessionSettings::InputPort(const QString& Family)
 {
     return Read(InputPortKey(Family)).toString();

@@ -40,6 +40,10 @@ public:
     static void SetMode(const QString& Family, bool Network);
     static bool IsNetworkMode(const QString& Mode);
 
+    // Whether the family's console is locked against the DAW (false when nothing is stored).
+    static bool ConsoleLocked(const QString& Family);
+    static void SetConsoleLocked(const QString& Family, bool Locked);
+
     // The family's console MIDI ports; empty for none.
     static QString InputPort(const QString& Family);
     static void SetInputPort(const QString& Family, const QString& Name);

@@ -43,6 +43,11 @@ QString DefaultUnitNameKey(const QString& MixerType)
     return FamilyKey(MixerType, QStringLiteral("Connection") + QLatin1Char('/') + QStringLiteral("DefaultUnitName"));
 }
 
+QString ConsoleLockedKey(const QString& MixerType)
+{
+    return FamilyKey(MixerType, QStringLiteral("ConsoleLocked"));
+}
+
 QString DefaultUnitIPKey(const QString& MixerType)
 {
     return FamilyKey(MixerType, QStringLiteral("Connection") + QLatin1Char('/') + QStringLiteral("DefaultUnitIP"));

@@ -17,6 +17,8 @@ QString InputPortKey(const QString& MixerType);
 QString OutputPortKey(const QString& MixerType);
 QString DefaultUnitNameKey(const QString& MixerType);
 QString DefaultUnitIPKey(const QString& MixerType);
+// Whether the DAW is kept from moving the console ("true"/"false"; absent: unlocked).
+QString ConsoleLockedKey(const QString& MixerType);
 
 // Values and defaults that go with the keys.
 constexpr unsigned kDefaultMIDIChannel = 1; // shown as "2"; used only when the key is absent

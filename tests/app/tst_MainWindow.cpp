@@ -1,6 +1,7 @@
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "app/MainWindowForm.h"
+#include "app/MonitorWindow.h"
 #include "session/SettingsKeys.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/network/LoopbackConsole.h"
@@ -584,7 +585,7 @@ void tst_MainWindow::trayMenuAndAboutBox()
     QStringList entries;
     for (QAction* action : menu->actions())
         entries << (action->isSeparator() ? QString("|") : action->text());
-    QCOMPARE(entries, QStringList({"&Show Preferences", "|", "&About", "&Help", "|", "&Quit"}));
+    QCOMPARE(entries, QStringList({"&Show Preferences", "MIDI &Monitor", "&Lock Console", "|", "&About", "&Help", "|", "&Quit"}));
     QSystemTrayIcon* tray = w.Window->findChild<QSystemTrayIcon*>();
     QVERIFY(tray);
     QCOMPARE(tray->contextMenu(), menu);
@@ -621,6 +622,16 @@ void tst_MainWindow::trayMenuAndAboutBox()
     w.Action("&About")->trigger();
     QCOMPARE(title, cMainWindow::AboutTitle());
     QCOMPARE(text, cMainWindow::AboutText());
+
+    // Locked: the session holds the DAW back, the tray says so, a new window starts locked.
+    w.Action("&Lock Console")->trigger();
+    QVERIFY(w.Window->GetSession()->IsConsoleLocked());
+    QVERIFY(tray->toolTip().contains("locked"));
+    QVERIFY(sWindow(mPlace.Maps()).Window->GetSession()->IsConsoleLocked());
+    w.Action("&Lock Console")->trigger();
+    QVERIFY(tray->toolTip().isEmpty());
+    w.Action("MIDI &Monitor")->trigger();
+    QVERIFY(w.Window->GetMonitor()->isVisible());
 }
 
 void tst_MainWindow::closingTheWindowClosesTheVirtualPortsFirst()

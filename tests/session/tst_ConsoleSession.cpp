@@ -2,7 +2,8 @@
 // console is brought back to the DAW's last values after its link closes or resets, for a family
 // of each kind of message (control changes, NRPNs, exclusive messages); the link is tried again
 // with a growing pause while the console is away; the console counts as reachable exactly while
-// its link is up or its MIDI ports are there.
+// its link is up or its MIDI ports are there; a locked console gets from the DAW only what the map
+// marks safe.
 
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "session/ConsoleSession.h"
@@ -70,6 +71,7 @@ private slots:
     void bringsTheConsoleBackAfterItsLinkDrops();
     void triesAgainWithAGrowingPause();
     void consolePortsAreReachableWhilePresent();
+    void lockedConsoleGetsOnlySafeRules();
 
 private:
     QString Map(const QString& FaderOut);
@@ -206,6 +208,36 @@ void tst_ConsoleSession::consolePortsAreReachableWhilePresent()
     desk = s.Registry->PlugOutput("Desk Out");
     QVERIFY(s.Session->IsConsoleReachable());
     QCOMPARE(desk->WrittenBytes(), QByteArray::fromHex("b00040"));
+}
+
+void tst_ConsoleSession::lockedConsoleGetsOnlySafeRules()
+{
+    // The map marks all three safe: the lock still holds back the fader and the mute.
+    const QString path = mDir.filePath("lock.json");
+    QVERIFY(WindowFixture::WriteFile(path, R"({"virtual_ports":["DAW"],
+ "port_aliases":[{"type":"output","name":"Desk","alias":"Mixer Out"}],
+ "rules":[{"name":"fader","incoming":{"midi":"E0 l m","ports":["DAW"]},"outgoing":{"midi":"B0 07 m","ports":["Mixer Out"]},"safe":true},
+  {"name":"strip mute","incoming":{"midi":"90 10 v","ports":["DAW"]},"outgoing":{"midi":"B0 20 v","ports":["Mixer Out"]},"safe":true},
+  {"name":"play lamp","incoming":{"midi":"90 5E v","ports":["DAW"]},"outgoing":{"midi":"B0 50 v","ports":["Mixer Out"]},"safe":true}]})"));
+    sSession s(path, 9);
+    s.Session->SetConsoleOutput("Desk");
+    s.Session->UseMIDIPorts();
+    cFakeMIDIPort* desk = s.Registry->PlugOutput("Desk");
+    cFakeMIDIPort* daw = s.Registry->VirtualPort("DAW");
+    s.Session->SetConsoleLocked(true);
+    for (const char* message : {"e00040", "90107f", "905e7f"})
+        daw->Deliver(QByteArray::fromHex(message));
+    QTRY_COMPARE(desk->WrittenBytes(), QByteArray::fromHex("b0507f"));
+    QCOMPARE(s.Session->GetHeldCount(), quint64(2));
+
+    // Plugged in again while locked: nothing is sent back. Unlocked: nothing until the DAW moves.
+    s.Registry->UnplugOutput("Desk");
+    desk = s.Registry->PlugOutput("Desk");
+    s.Session->SetConsoleLocked(false);
+    QTest::qWait(50);
+    QCOMPARE(desk->WrittenBytes(), QByteArray());
+    daw->Deliver(QByteArray::fromHex("e00050"));
+    QTRY_COMPARE(desk->WrittenBytes(), QByteArray::fromHex("b00750"));
 }
 
 QTEST_GUILESS_MAIN(tst_ConsoleSession)

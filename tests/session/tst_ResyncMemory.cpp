@@ -3,7 +3,7 @@
 
 #include "MIDITranslator/MIDITranslatorRule.h"
 #include "tests/support/LogCapture.h"
-#include "tools/bridge/MidiDescriber.h"
+#include "Common/MidiDescriber.h"
 #include "session/ResyncMemory.h"
 
 #include <QJsonDocument>

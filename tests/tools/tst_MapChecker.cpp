@@ -89,6 +89,10 @@ void tst_MapChecker::findings_data()
     QTest::newRow("announcement at no known time")
         << QStringList{none, none, none, kRule, R"(, "announcements": [{"name": "a", "when": ^"later", "midi": "F0 F7", "ports": ["Quillon MIDI T"]}])"}
         << "rejected $.announcements[0].when" << "daw_connects";
+    QTest::newRow("fader marked safe") << QStringList{none, none, none, Rule("}}", R"(}, "safe": ^true})"), none}
+                                       << "rejected $.rules[0].safe" << "never safe";
+    QTest::newRow("safe not a bool") << QStringList{none, none, none, Rule("\"fader\"", "\"lamp\"").replace("}}", R"(}, "safe": ^"yes"})"), none}
+                                     << "warning $.rules[0].safe" << "not true or false";
     QTest::newRow("not JSON") << QStringList{none, none, none, R"({"name": "x",^})", none} << "rejected " << "not valid JSON";
 }
 

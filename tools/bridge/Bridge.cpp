@@ -2,8 +2,8 @@
 
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
-#include "tools/bridge/MidiDescriber.h"
-#include "tools/console-sim/MidiMessageSplitter.h"
+#include "Common/MidiDescriber.h"
+#include "Common/MidiMessageSplitter.h"
 
 cBridge::cBridge(const sBridgeSetup& Setup, tPrinter Printer, const sSessionEnvironment& Environment, QObject* Parent)
     : QObject(Parent),
@@ -13,6 +13,7 @@ cBridge::cBridge(const sBridgeSetup& Setup, tPrinter Printer, const sSessionEnvi
 {
     mClock.start();
     mSession->SetResync(Setup.Resync);
+    mSession->SetConsoleLocked(Setup.LockConsole);
     mSession->SetTrafficObserver(this);
     ReportSession();
 }
@@ -79,6 +80,8 @@ bool cBridge::Start()
         mSession->SetChannel(quint8(mSetup.Channel));
 
     const QStringList ports = configuration->GetVirtualPortNames();
+    if (mSetup.LockConsole)
+        Print(QStringLiteral("console locked: the DAW moves nothing on it but what the map marks safe"));
     Print(QStringLiteral("DAW ports: %1").arg(ports.isEmpty() ? QStringLiteral("none") : ports.join(QStringLiteral(", "))));
 
     if (mSetup.Mode == eConsoleMode::MidiPorts)
@@ -151,6 +154,12 @@ void cBridge::MIDIRead(const QString& Port, const QByteArray& Bytes)
 {
     if (mSetup.Monitor)
         PrintMessages(QStringLiteral("in"), Port, Bytes, false);
+}
+
+void cBridge::MIDIHeld(int, const QString& Port, const QByteArray& Bytes)
+{
+    if (mSetup.Monitor)
+        PrintMessages(QStringLiteral("held"), Port, Bytes, true);
 }
 
 void cBridge::MIDIWritten(int, const QString& Port, bool, const QByteArray& Bytes)

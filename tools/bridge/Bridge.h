@@ -50,6 +50,7 @@ signals:
 private:
     void MIDIRead(const QString& Port, const QByteArray& Bytes) override;
     void MIDIWritten(int RuleId, const QString& Port, bool MixerOut, const QByteArray& Bytes) override;
+    void MIDIHeld(int RuleId, const QString& Port, const QByteArray& Bytes) override;
 
     void Print(const QString& Line);
     void PrintMessages(const QString& Direction, const QString& Port, const QByteArray& Bytes, bool Whole);

@@ -25,6 +25,8 @@ QList<QCommandLineOption> BridgeCommandLineOptions()
         {"discover", "Look for consoles for this many seconds, print each one found, then exit.", "seconds"},
         {"monitor", "Print every MIDI message in and out, in hex and in words."},
         {"no-resync", "Do not send the console the last values again after a (re)connection."},
+        {"lock-console", "Keep the DAW from moving the console: only lamps and displays the map marks safe reach it "
+                         "(also when the window locked this family's console)."},
         {{"h", "help"}, "Show this help."},
         {{"v", "version"}, "Show the version."},
     };
@@ -127,6 +129,7 @@ eBridgeAction cBridgeOptions::Parse(const QStringList& Arguments, sBridgeOptions
     Options.MapsDirectory = parser.value("maps");
     Options.Monitor = parser.isSet("monitor");
     Options.NoResync = parser.isSet("no-resync");
+    Options.LockConsole = parser.isSet("lock-console");
 
     if (parser.isSet("discover"))
     {
@@ -212,6 +215,9 @@ bool cBridgeOptions::Resolve(const sBridgeOptions& Options, const cMixerDawMap& 
     }
     Setup.FindString = Map.GetFindString(Setup.Family);
     const QString family = Setup.Family;
+    Setup.LockConsole = Options.LockConsole || cSessionSettings::ConsoleLocked(family);
+    if (Setup.LockConsole)
+        Notes << QStringLiteral("console locked against the DAW (%1)").arg(Options.LockConsole ? "given" : "saved");
 
     // DAW protocol: given, else the saved one when the family offers it, else the family's first.
     const QStringList daws = Map.GetDAWNames(family);

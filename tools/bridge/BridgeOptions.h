@@ -26,6 +26,7 @@ struct sBridgeOptions
     int DiscoverSeconds = -1;
     bool Monitor = false;
     bool NoResync = false;
+    bool LockConsole = false;
 };
 
 // How the console is reached.
@@ -51,6 +52,8 @@ struct sBridgeSetup
     QString MidiOut;
     bool Monitor = false;
     bool Resync = true;
+    // Nothing the DAW sends reaches the console but what the map marks safe.
+    bool LockConsole = false;
 };
 
 enum class eBridgeAction

@@ -4,7 +4,7 @@
 // sends the hex lines it is given, with fault modes for tests. Owned by main; main thread only.
 
 #include "tools/console-sim/ConsoleFamily.h"
-#include "tools/console-sim/MidiMessageSplitter.h"
+#include "Common/MidiMessageSplitter.h"
 
 #include <QByteArray>
 #include <QHostAddress>

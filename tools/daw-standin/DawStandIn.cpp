@@ -1,7 +1,7 @@
 #include "tools/daw-standin/DawStandIn.h"
 
-#include "tools/bridge/MidiDescriber.h"
-#include "tools/console-sim/MidiMessageSplitter.h"
+#include "Common/MidiDescriber.h"
+#include "Common/MidiMessageSplitter.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

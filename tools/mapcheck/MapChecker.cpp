@@ -1,6 +1,7 @@
 #include "tools/mapcheck/MapChecker.h"
 
 #include "Common/LogError.h"
+#include "MIDITranslator/ConsoleLockPolicy.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MIDITranslatorRule.h"
 #include "MIDITranslator/MIDITranslatorRuleOptions.h"
@@ -34,7 +35,8 @@ const QStringList kAliasKeys = {"type", "name", "alias", "comment"};
 const QStringList kVariableKeys = {"name", "variable_name", "default", "values", "comment"};
 const QStringList kValueKeys = {"value", "name"};
 const QStringList kRuleKeys = {"name", "incoming", "outgoing", "value_capture", "value", "only_when_changed",
-                                "needs_console", "gesture", "remember", "when_remembered", "comment"};
+                                "needs_console", "gesture", "remember", "when_remembered", "comment",
+                                cConsoleLockPolicy::SafeKey()};
 const QStringList kSideKeys = {"midi", "ports"};
 const QStringList kMixerMapKeys = {"mixers", "comment"};
 const QStringList kFamilyKeys = {"name", "find", "daws", "comment"};
@@ -547,6 +549,7 @@ void cMapChecker::CheckRules(const QJsonValue& Value, QStringList& Rejections)
         CheckKeys(rule, at, kRuleKeys);
         CheckRuleSide(rule, at, QStringLiteral("incoming"));
         CheckRuleSide(rule, at, QStringLiteral("outgoing"));
+        CheckSafe(rule, at);
         const QJsonValue value = rule.value(QStringLiteral("value_capture"));
         if (!value.isUndefined())
         {
@@ -836,4 +839,18 @@ void cMapChecker::CheckAnnouncements(const QJsonValue& Value, QStringList& Rejec
         if (rule.GetOptions() && !rule.GetOptions()->mRequiredSlot.isEmpty() && !filled.contains(rule.GetOptions()->mRequiredSlot))
             Add(false, QString(), QStringLiteral("rule \"%1\": no rule remembers the slot \"%2\": it never fires")
                                       .arg(rule.GetName(), rule.GetOptions()->mRequiredSlot));
+}
+
+// The console lock lets a rule marked "safe" through; a fader or a mute must never be.
+void cMapChecker::CheckSafe(const QJsonObject& Rule, const QString& Path)
+{
+    const QJsonValue safe = Rule.value(cConsoleLockPolicy::SafeKey());
+    if (safe.isUndefined())
+        return;
+    const QString name = Rule.value(QStringLiteral("name")).toString();
+    const QString at = cJsonPositions::Member(Path, cConsoleLockPolicy::SafeKey());
+    if (!safe.isBool())
+        Add(false, at, QStringLiteral("rule \"%1\": \"safe\" is %2, not true or false: the rule is not safe").arg(name, TypeName(safe)));
+    else if (safe.toBool() && cConsoleLockPolicy::IsFaderOrMute(Rule))
+        Add(true, at, QStringLiteral("rule \"%1\" moves a fader or a mute and is never safe: the locked console holds it back").arg(name));
 }

@@ -53,6 +53,9 @@ public:
     // and, per output port, the bytes it receives in reply. False when no input has that name.
     bool Translate(const QString& Port, const QByteArray& Bytes, QList<QPair<QString, QByteArray>>& Outputs);
 
+    // The loaded map, as the program's own loader read it; null before Check.
+    const cMIDITranslatorConfiguration* Configuration() const { return mConfiguration.get(); }
+
     // The name under which the TCP link to the console is registered.
     static const QString kTcpPortName;
 
@@ -65,6 +68,7 @@ private:
     void CheckRules(const QJsonValue& Value, QStringList& Rejections);
     void CheckRuleSide(const QJsonObject& Rule, const QString& Path, const QString& Side);
     void CheckAnnouncements(const QJsonValue& Value, QStringList& Rejections);
+    void CheckSafe(const QJsonObject& Rule, const QString& Path);
     // The index of families and protocols (mixer_map.json) instead of a translator map.
     void CheckMixerMap(const QJsonObject& Top);
 

@@ -1,11 +1,22 @@
 // quillon-mapcheck: checks translator map files the way Quillon loads them, and shows what a map
 // does with given bytes. See --help.
 
+#include "Common/MIDI/MIDIInput.h"
+#include "Common/MIDI/SystemMIDIConfiguration.h"
+#include "Common/MIDI/SystemMIDIConfigurationFactory.h"
+#include "Common/MidiMessageSplitter.h"
+#include "MIDITranslator/MIDITranslatorConfiguration.h"
+#include "network/TCPMIDIInptOutput.h"
 #include "tools/mapcheck/MapChecker.h"
+#include "tools/mapcheck/RuleLearner.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QRegularExpression>
+#include <QTimer>
+
+#include <memory>
 
 #include <cstdio>
 
@@ -26,6 +37,11 @@ const char kDescription[] =
     "rules write it: \"Mixer In\", a virtual port) and prints what every output port receives.\n"
     "\"Mixer In\" and \"Mixer Out\" are bound to the TCP link, \"Corvane Internal TCP MIDI\".\n"
     "\n"
+    "--learn CONSOLE listens to a live console for --seconds (default 10) while you move one of its\n"
+    "controls, and proposes the map rule for it, with the DAW side of the given map's rule for the\n"
+    "same kind of control, as JSON ready to paste, checked like any map. CONSOLE is an IPv4 address\n"
+    "(MIDI over TCP, port 51325, or ADDRESS:PORT) or the name of a MIDI input port.\n"
+    "\n"
     "Exit code: 0 when all is well, 1 on any rejection (and with --strict on any warning), 2 on bad\n"
     "arguments or a --translate port that the map does not read.\n"
     "\n"
@@ -34,6 +50,65 @@ const char kDescription[] =
 QString Hex(const QByteArray& Bytes)
 {
     return Bytes.isEmpty() ? QStringLiteral("(nothing)") : QString::fromLatin1(Bytes.toHex(' '));
+}
+
+// Listens to the console for Seconds and proposes the rule for what it sent. 0 with a rule that
+// passes the check, 1 without one or with a rejection, 2 when the console cannot be listened to.
+int Learn(QCoreApplication& App, const QString& Console, int Seconds, const cMIDITranslatorConfiguration& Map)
+{
+    QList<QByteArray> messages;
+    cMidiMessageSplitter splitter([&](const QByteArray& Message) { messages << Message; }, [](const QString&) {});
+    std::unique_ptr<cTCPMIDIInptOutput> link;
+    std::unique_ptr<cSystemMIDIConfiguration> registry;
+    cMIDIInput* input = nullptr;
+    QHostAddress address;
+    // ADDRESS or ADDRESS:PORT.
+    const QStringList parts = Console.split(QLatin1Char(':'));
+    bool portOk = true;
+    const int port = parts.size() == 2 ? parts.at(1).toInt(&portOk) : cTCPMIDIInptOutput::kConsolePort;
+    if (parts.size() <= 2 && portOk && port > 0 && port < 65536 && address.setAddress(parts.first()) &&
+        address.protocol() == QAbstractSocket::IPv4Protocol)
+    {
+        link.reset(new cTCPMIDIInptOutput(nullptr, quint16(port)));
+        QObject::connect(link.get(), &cTCPMIDIInptOutput::StateStringChanged,
+                         [](const QString& State) { std::printf("console: %s\n", qPrintable(State)); std::fflush(stdout); });
+        link->ConnectToHost(address);
+        input = link.get();
+    }
+    else
+    {
+        registry.reset(CreateSystemMIDIConfiguration());
+        input = registry->GetInput(Console);
+        if (input == nullptr)
+        {
+            std::fprintf(stderr, "quillon-mapcheck: --learn: \"%s\" is no IPv4 address and no MIDI input port (there are: %s)\n",
+                         qPrintable(Console), qPrintable(registry->GetInputNames().join(QStringLiteral(", "))));
+            return 2;
+        }
+    }
+    QObject::connect(input, &cMIDIInput::MIDIReadReady, [&] {
+        QByteArray bytes;
+        input->Read(bytes);
+        splitter.Feed(bytes);
+    });
+    std::printf("move one control of the console now (%d s)...\n", Seconds);
+    std::fflush(stdout);
+    QTimer::singleShot(Seconds * 1000, &App, &QCoreApplication::quit);
+    App.exec();
+    QObject::disconnect(input, nullptr, nullptr, nullptr);
+    splitter.Flush();
+    std::printf("%d messages from the console\n", int(messages.size()));
+
+    const sLearnProposal proposal = cRuleLearner::Propose(messages, Map);
+    if (!proposal.Rules.isEmpty())
+        std::printf("%s\n", qPrintable(proposal.Json()));
+    for (const QString& note : proposal.Notes)
+        std::printf("note: %s\n", qPrintable(note));
+    for (const QString& finding : proposal.Findings)
+        std::printf("%s\n", qPrintable(finding));
+    if (!proposal.Rules.isEmpty())
+        std::printf("proposal: %d rejected, %d warnings\n", proposal.Rejections, proposal.Warnings);
+    return proposal.Rules.isEmpty() || proposal.Rejections > 0 ? 1 : 0;
 }
 
 bool ParseHex(const QString& Text, QByteArray& Bytes)
@@ -65,6 +140,9 @@ int main(int argc, char* argv[])
          QStringLiteral("After loading, send HEX as if it arrived on PORT and print what each output port gets. "
                         "Give the port and the bytes as two arguments: --translate PORT HEX."),
          QStringLiteral("port")},
+        {QStringLiteral("learn"), QStringLiteral("Listen to a live console (IPv4 address or MIDI input port) and propose the rule for the control moved."),
+         QStringLiteral("console")},
+        {QStringLiteral("seconds"), QStringLiteral("How long --learn listens (default 10)."), QStringLiteral("seconds")},
     });
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Map files to check."), QStringLiteral("FILE..."));
     parser.process(app);
@@ -108,6 +186,29 @@ int main(int argc, char* argv[])
     {
         std::fprintf(stderr, "quillon-mapcheck: no map file given (see --help)\n");
         return 2;
+    }
+
+    if (parser.isSet(QStringLiteral("learn")))
+    {
+        bool ok = true;
+        const int seconds = parser.isSet(QStringLiteral("seconds")) ? parser.value(QStringLiteral("seconds")).toInt(&ok) : 10;
+        if (!ok || seconds < 1 || files.size() != 1)
+        {
+            std::fprintf(stderr, "quillon-mapcheck: --learn wants one map file and --seconds of 1 or more\n");
+            return 2;
+        }
+        cMapChecker checker;
+        checker.Check(files.first());
+        if (checker.Configuration() == nullptr || checker.RejectionCount() > 0)
+        {
+            for (const QString& line : checker.FindingLines())
+                std::printf("%s\n", qPrintable(line));
+            std::fprintf(stderr, "quillon-mapcheck: --learn: the map %s must load without rejections first\n", qPrintable(files.first()));
+            return 1;
+        }
+        if (channel > 0)
+            checker.SetChannel(channel - 1);
+        return Learn(app, parser.value(QStringLiteral("learn")), seconds, *checker.Configuration());
     }
 
     int status = 0;

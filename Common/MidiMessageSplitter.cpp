@@ -1,4 +1,4 @@
-#include "tools/console-sim/MidiMessageSplitter.h"
+#include "Common/MidiMessageSplitter.h"
 
 #include "Common/MIDI/MidiMessageLength.h"
 

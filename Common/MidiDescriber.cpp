@@ -1,4 +1,4 @@
-#include "tools/bridge/MidiDescriber.h"
+#include "Common/MidiDescriber.h"
 
 namespace
 {

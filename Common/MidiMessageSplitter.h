@@ -1,6 +1,6 @@
 #pragma once
-// Cuts the byte stream that the simulator receives into whole MIDI messages, so each can be printed
-// as one line. Owned by the simulator, one per connection; main thread only.
+// Cuts a MIDI byte stream into whole messages, so each can be shown as one line (the console
+// simulator, the monitors). One per stream, owned by its reader; one thread at a time.
 
 #include <QByteArray>
 #include <QString>

@@ -1,5 +1,6 @@
 #pragma once
-// Says in words what one MIDI message is, for the bridge's monitor ("CC 7 = 64 on channel 1").
+// Says in words what one MIDI message is, for the bridge's and the window's monitors
+// ("CC 7 = 64 on channel 1").
 // Stateless; any thread.
 
 #include <QByteArray>
