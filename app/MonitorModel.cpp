@@ -261,7 +261,7 @@ QVariant cMonitorModel::data(const QModelIndex& Index, int Role) const
         case eMonitorDirection::Out:
             return tr("to %1").arg(side);
         case eMonitorDirection::Held:
-            return tr("held from %1").arg(side);
+            return tr("held back from %1").arg(side);
         }
         return side;
     }

@@ -92,7 +92,7 @@ void tst_MonitorWindow::showsEachMessageWithItsRule_data()
     QTest::newRow("DAW lamp") << false << "90107f" << false
                               << QStringList{"from DAW|DAW mute lamp to strip 1|90 10 7f", lamp + "b0 63 02", lamp + "b0 62 00",
                                              lamp + "b0 06 00", lamp + "b0 26 7f"};
-    const QString held = "held from console|DAW fader to strip 1|";
+    const QString held = "held back from console|DAW fader to strip 1|";
     QTest::newRow("DAW fader, locked") << false << "e00040" << true
                                        << QStringList{"from DAW|DAW fader to strip 1|e0 00 40", held + "b0 63 01", held + "b0 62 00",
                                                       held + "b0 06 40", held + "b0 26 00"};
