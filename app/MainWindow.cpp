@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "Common/LogError.h"
+#include "Common/MIDI/MIDIConnectionMemory.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
@@ -315,6 +316,7 @@ void cMainWindow::SelectedMixerTypeChanged(int Index)
             Qt::UniqueConnection);
 
     const QString file = mMixerDawMap.GetMapFileName(family, mUi->mDAWTypeComboBox->currentText());
+    cMIDIConnectionMemory::SetGroup(family, mUi->mDAWTypeComboBox->currentText());
     mMIDITranslatorConfiguration->LoadFile(MapsDirectory() + file);
 
     RestoreMIDIChannel();

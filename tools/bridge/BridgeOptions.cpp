@@ -29,6 +29,7 @@ QList<QCommandLineOption> BridgeCommandLineOptions()
         {"discover", "Look for consoles for this many seconds, print each one found, then exit.", "seconds"},
         {"monitor", "Print every MIDI message in and out, in hex and in words."},
         {"no-resync", "Do not send the console the last values again after a (re)connection."},
+        {"no-autoconnect", "Under JACK, do not connect the DAW's ports again where they were connected before."},
         {{"h", "help"}, "Show this help."},
         {{"v", "version"}, "Show the version."},
     };
@@ -143,6 +144,7 @@ eBridgeAction cBridgeOptions::Parse(const QStringList& Arguments, sBridgeOptions
     Options.MapsDirectory = parser.value("maps");
     Options.Monitor = parser.isSet("monitor");
     Options.NoResync = parser.isSet("no-resync");
+    Options.NoAutoconnect = parser.isSet("no-autoconnect");
 
     if (parser.isSet("discover"))
     {

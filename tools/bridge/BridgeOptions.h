@@ -26,6 +26,7 @@ struct sBridgeOptions
     int DiscoverSeconds = -1;
     bool Monitor = false;
     bool NoResync = false;
+    bool NoAutoconnect = false;
 };
 
 // How the console is reached.
