@@ -113,6 +113,9 @@ cMIDIClientJack::cMIDIClientJack(jack_client_t* Client) : mClient(Client), mSeri
 
 cMIDIClientJack::~cMIDIClientJack()
 {
+    // Connections made a moment ago are remembered before Quillon's ports go.
+    if (mSettle.isActive() || mGraphChanged.load())
+        FollowConnections();
     for (auto it = mPairs.begin(); it != mPairs.end(); ++it)
         if (it->object != nullptr)
             it->object->PortClosed();
@@ -378,8 +381,13 @@ void cMIDIClientJack::FollowConnections()
         return;
     const bool remembering = cMIDIConnectionMemory::IsEnabled();
     QStringList connectedPairs;
+    // Sending ports first: a DAW that asks something as soon as its sending port is connected
+    // finds the way back made already.
+    for (int pass = 0; pass < 2; ++pass)
     for (sSlot& slot : mSlots)
     {
+        if (slot.input != (pass == 1))
+            continue;
         if (!slot.follow.isEmpty() && slot.port.load() != nullptr && PortExists(slot.follow) && !Connections(slot).contains(slot.follow))
             slot.input ? Connect(slot.follow, FullName(int(&slot - mSlots))) : Connect(FullName(int(&slot - mSlots)), slot.follow);
         if (slot.pair.isEmpty() || slot.port.load() == nullptr)
