@@ -50,14 +50,13 @@ cMIDIClientJack* cMIDIClientJack::Instance(QString* Why)
     if (gClient != nullptr)
         return gClient;
     jack_status_t status{};
-    jack_client_t* client = jack_client_open(kClientName, jack_options_t(JackNoStartServer | JackUseExactName), &status);
+    // A second Quillon on the same server (the bridge beside the window) gets "Quillon-01" from JACK.
+    jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
     if (client == nullptr)
     {
         if (Why != nullptr)
             *Why = (status & JackServerFailed) ? QStringLiteral("no JACK server is running")
-                 : (status & JackNameNotUnique)
-                     ? QStringLiteral("another program holds the JACK client name \"%1\"").arg(QLatin1String(kClientName))
-                     : QStringLiteral("JACK refused the client (status 0x%1)").arg(int(status), 0, 16);
+                                               : QStringLiteral("JACK refused the client (status 0x%1)").arg(int(status), 0, 16);
         return nullptr;
     }
     gClient = new cMIDIClientJack(client);
@@ -82,7 +81,8 @@ void cMIDIClientJack::Close()
     gClient = nullptr;
 }
 
-cMIDIClientJack::cMIDIClientJack(jack_client_t* Client) : mClient(Client), mSerial(++gOpened)
+cMIDIClientJack::cMIDIClientJack(jack_client_t* Client)
+    : mClient(Client), mSerial(++gOpened), mName(QString::fromUtf8(jack_get_client_name(Client)))
 {
     mEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (mEventFd < 0)
@@ -136,7 +136,7 @@ void cMIDIClientJack::Activate()
         return;
     if (jack_activate(mClient) != 0)
     {
-        LOG_ERROR("JACK client \"%s\" could not be activated: its ports carry nothing", kClientName);
+        LOG_ERROR("JACK client \"%s\" could not be activated: its ports carry nothing", mName.toLocal8Bit().constData());
         return;
     }
     mActive = true;
@@ -339,7 +339,7 @@ QString cMIDIClientJack::FullName(int Slot) const
 {
     if (Slot < 0 || Slot >= kMaxPorts)
         return QString();
-    return QLatin1String(kClientName) + QLatin1Char(':') + mSlots[Slot].name;
+    return mName + QLatin1Char(':') + mSlots[Slot].name;
 }
 
 QStringList cMIDIClientJack::OtherMidiPorts(bool Sources) const
@@ -347,7 +347,7 @@ QStringList cMIDIClientJack::OtherMidiPorts(bool Sources) const
     if (mGone)
         return QStringList();
     QStringList ports = TakeList(jack_get_ports(mClient, nullptr, JACK_DEFAULT_MIDI_TYPE, Sources ? JackPortIsOutput : JackPortIsInput));
-    const QString own = QLatin1String(kClientName) + QLatin1Char(':');
+    const QString own = mName + QLatin1Char(':');
     for (int i = ports.size() - 1; i >= 0; --i)
         if (ports.at(i).startsWith(own))
             ports.removeAt(i);

@@ -88,7 +88,7 @@ public:
     // the client is active, and again whenever Peer comes back.
     void Follow(int Slot, const QString& Peer);
 
-    // "Quillon:<short name>".
+    // "Quillon:<short name>" (or the name JACK gave a second Quillon's client).
     QString FullName(int Slot) const;
     // Full names of the MIDI ports of other clients that send (Sources) or receive.
     QStringList OtherMidiPorts(bool Sources) const;
@@ -156,6 +156,7 @@ private:
 
     jack_client_t* mClient;
     quint64 mSerial;
+    QString mName;
     QHash<QString, sPair> mPairs;
     sSlot mSlots[kMaxPorts];
     int mEventFd = -1;

@@ -6,6 +6,8 @@
 #include "Common/MIDI/MIDIOutputJack.h"
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputJack.h"
 
+#include <QRegularExpression>
+
 cSystemMIDIConfigurationJack::cSystemMIDIConfigurationJack(QObject* Parent) : cSystemMIDIConfiguration(Parent)
 {
     QString why;
@@ -49,7 +51,9 @@ bool cSystemMIDIConfigurationJack::ReportsVirtualPortConnections() const
 
 bool cSystemMIDIConfigurationJack::IsOwnPort(const QString& Name)
 {
-    return Name.startsWith(QLatin1String(cMIDIClientJack::kClientName) + QLatin1Char(':')) || Name.contains(QLatin1String("Quillon MIDI"));
+    // JACK numbers the client of a second Quillon on the server ("Quillon-01").
+    static const QRegularExpression ownClient(QStringLiteral("^Quillon(-\\d+)?:"));
+    return ownClient.match(Name).hasMatch() || Name.contains(QLatin1String("Quillon MIDI"));
 }
 
 void cSystemMIDIConfigurationJack::StartListing()

@@ -36,8 +36,8 @@ public:
     // Whether a JACK server answered.
     bool IsOpen() const;
 
-    // Whether Name is one of Quillon's own ports: its client is "Quillon", or it contains
-    // "Quillon MIDI".
+    // Whether Name is one of Quillon's own ports: its client is "Quillon" (or "Quillon-01", ...),
+    // or it contains "Quillon MIDI".
     static bool IsOwnPort(const QString& Name);
 
 protected:
