@@ -7,6 +7,7 @@
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -238,12 +239,12 @@ bool cMIDIClientJack::AttachPair(const QString& Name, cVirtualMIDIInputOutputJac
         mSlots[pair.in].pair = Name;
         mSlots[pair.out].pair = Name;
         it = mPairs.insert(Name, pair);
-        // Made again where the user connected it before.
-        if (mActive)
-            FollowConnections();
     }
     it->object = Object;
     mSlots[it->in].reader = Object;
+    // Connected where the user connected it before; a map loaded again may be of another family or
+    // protocol, which remembers other connections.
+    FollowConnections();
     *In = it->in;
     *Out = it->out;
     return true;
@@ -383,11 +384,12 @@ void cMIDIClientJack::FollowConnections()
     QStringList connectedPairs;
     // Sending ports first: a DAW that asks something as soon as its sending port is connected
     // finds the way back made already.
-    for (int pass = 0; pass < 2; ++pass)
+    QList<sSlot*> order;
     for (sSlot& slot : mSlots)
+        slot.input ? order.append(&slot) : order.prepend(&slot);
+    for (sSlot* each : qAsConst(order))
     {
-        if (slot.input != (pass == 1))
-            continue;
+        sSlot& slot = *each;
         if (!slot.follow.isEmpty() && slot.port.load() != nullptr && PortExists(slot.follow) && !Connections(slot).contains(slot.follow))
             slot.input ? Connect(slot.follow, FullName(int(&slot - mSlots))) : Connect(FullName(int(&slot - mSlots)), slot.follow);
         if (slot.pair.isEmpty() || slot.port.load() == nullptr)
