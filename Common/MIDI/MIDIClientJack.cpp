@@ -127,6 +127,7 @@ cMIDIClientJack::~cMIDIClientJack()
     for (sSlot& slot : mSlots)
         if (slot.ring != nullptr)
             jack_ringbuffer_free(slot.ring);
+    delete mNotifier;
     if (mEventFd >= 0)
         close(mEventFd);
 }
