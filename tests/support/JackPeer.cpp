@@ -57,6 +57,12 @@ QList<QByteArray> cJackPeer::Received()
     return mReceived;
 }
 
+void cJackPeer::ClearReceived()
+{
+    Received();
+    mReceived.clear();
+}
+
 bool cJackPeer::Connect(const QString& From, const QString& To, bool Connected)
 {
     if (mClient == nullptr)

@@ -31,6 +31,7 @@ public:
     void Send(const QByteArray& Message);
     // Every message received so far, each as one array.
     QList<QByteArray> Received();
+    void ClearReceived();
     // Connects (or disconnects) two ports of the server by full name, sending side first.
     bool Connect(const QString& From, const QString& To, bool Connected = true);
     // Full names of the ports connected to Port.
