@@ -1,5 +1,5 @@
 #pragma once
-// Quillon's one JACK client, "Quillon": every JACK port Quillon owns (both sides of each port pair
+// Quillon's one JACK client, "Quillon" (JACK names a second Quillon's "Quillon-01"): every JACK port Quillon owns (both sides of each port pair
 // offered to the DAW, the ports that reach the console) belongs to it, and one process callback
 // serves them all. One per process, opened on first need, activated on the next turn of the event
 // loop (so the ports made meanwhile are registered before it), closed by Close when the program
@@ -24,12 +24,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
 class cMIDIInput;
 class cVirtualMIDIInputOutputJack;
 class QSocketNotifier;
-
 
 class cMIDIClientJack : public QObject
 {
