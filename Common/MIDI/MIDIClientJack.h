@@ -1,9 +1,9 @@
 #pragma once
 // Quillon's one JACK client, "Quillon" (JACK names a second Quillon's "Quillon-01"): every JACK
 // port Quillon owns (both sides of each port pair offered to the DAW, the ports that reach the
-// console) belongs to it, and one process callback serves them all. One per process, opened on first need, activated on the next turn of the event
-// loop (so the ports made meanwhile are registered before it), closed by Close when the program
-// ends. The GUI thread makes and uses it; the process callback runs on JACK's real-time thread and
+// console) belongs to it, and one process callback serves them all. One per process, opened on
+// first need, activated on the next turn of the event loop (so the ports made meanwhile are
+// registered before it), closed by Close when the program ends. The GUI thread makes and uses it; the process callback runs on JACK's real-time thread and
 // only moves events between the ports' buffers and preallocated single-producer single-consumer
 // rings, counting what a full ring refuses, and wakes the GUI thread through an eventfd. JACK's
 // notification thread only raises flags and wakes the GUI thread the same way.
