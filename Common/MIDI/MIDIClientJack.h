@@ -3,10 +3,11 @@
 // port Quillon owns (both sides of each port pair offered to the DAW, the ports that reach the
 // console) belongs to it, and one process callback serves them all. One per process, opened on
 // first need, activated on the next turn of the event loop (so the ports made meanwhile are
-// registered before it), closed by Close when the program ends. The GUI thread makes and uses it; the process callback runs on JACK's real-time thread and
-// only moves events between the ports' buffers and preallocated single-producer single-consumer
-// rings, counting what a full ring refuses, and wakes the GUI thread through an eventfd. JACK's
-// notification thread only raises flags and wakes the GUI thread the same way.
+// registered before it), closed by Close when the program ends. The GUI thread makes and uses it;
+// the process callback runs on JACK's real-time thread and only moves events between the ports'
+// buffers and preallocated single-producer single-consumer rings, counting what a full ring
+// refuses, and wakes the GUI thread through an eventfd. JACK's notification thread only raises
+// flags and wakes the GUI thread the same way.
 //
 // It also keeps the DAW's connections across restarts: for every offered port it remembers the
 // ports the user connected it to (cMIDIConnectionMemory), connects them again when the port is
