@@ -163,6 +163,11 @@ void BM_RoundTripVirtualPortVsPlain(benchmark::State& State)
             output->Write(bytes);
     });
 
+    // Quillon's client joins JACK's cycle on the next turn of the event loop; only then may others
+    // connect to its ports.
+    const tClock::time_point joined = tClock::now() + std::chrono::milliseconds(300);
+    while (tClock::now() < joined)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     cClientSide toPlain("Plain echo", "Plain echo");
     cClientSide toQuillon("Quillon MIDI Bench from DAW", "Quillon MIDI Bench to DAW");
     if (!toPlain.Connect() || !toQuillon.Connect())
