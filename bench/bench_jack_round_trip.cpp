@@ -1,12 +1,12 @@
 // The round trip of a 3-byte message from a JACK client through one of Quillon's virtual ports
-// (the RtMidi callback, the queued hop to the GUI thread, Read, Write, the split into messages)
+// (the process callback, the ring, the GUI thread woken, Read, Write, the split into messages)
 // and back to the client, beside the same round trip through a plain RtMidi echo (two plain ports
 // that answer inside their callback). Both run interleaved against one private JACK server with a
 // short period, so they see the same load; JACK moves MIDI once a period, which sets the floor.
 
+#include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
-#include "Common/MIDI/SystemMIDIConfigurationRt.h"
 #include "tests/support/JackServer.h"
 
 #include <QAbstractEventDispatcher>
@@ -37,16 +37,17 @@ cJackServer* gJack = nullptr;
 class cClientSide
 {
 public:
-    explicit cClientSide(const std::string& Name) : mOut(RtMidi::UNIX_JACK, "Bench"), mIn(RtMidi::UNIX_JACK, "Bench")
+    // To: the port it sends to, From: the one it receives from, each listed as "<client>:<name>".
+    cClientSide(const std::string& To, const std::string& From) : mOut(RtMidi::UNIX_JACK, "Bench"), mIn(RtMidi::UNIX_JACK, "Bench")
     {
         mIn.setCallback(&Arrived, this);
-        mName = Name;
+        mTo = To;
+        mFrom = From;
     }
 
-    // Connects to the pair whose ports are listed as "<client>:<Name>".
     bool Connect()
     {
-        return Open(mOut) && Open(mIn);
+        return Open(mOut, mTo) && Open(mIn, mFrom);
     }
 
     // Sends one note and waits for what comes back, running the GUI thread's event loop meanwhile
@@ -79,13 +80,13 @@ public:
     }
 
 private:
-    template <class tPort> bool Open(tPort& Port)
+    template <class tPort> bool Open(tPort& Port, const std::string& Name)
     {
         for (unsigned int i = 0; i < Port.getPortCount(); ++i)
         {
             const std::string name = Port.getPortName(i);
-            if (name.size() > mName.size() && name.compare(name.size() - mName.size(), mName.size(), mName) == 0 &&
-                name[name.size() - mName.size() - 1] == ':')
+            if (name.size() > Name.size() && name.compare(name.size() - Name.size(), Name.size(), Name) == 0 &&
+                name[name.size() - Name.size() - 1] == ':')
             {
                 Port.openPort(i, "bench");
                 return Port.isPortOpen();
@@ -108,7 +109,8 @@ private:
             self->mDispatcher->wakeUp();
     }
 
-    std::string mName;
+    std::string mTo;
+    std::string mFrom;
     RtMidiOut mOut;
     RtMidiIn mIn;
     std::mutex mMutex;
@@ -161,8 +163,13 @@ void BM_RoundTripVirtualPortVsPlain(benchmark::State& State)
             output->Write(bytes);
     });
 
-    cClientSide toPlain("Plain echo");
-    cClientSide toQuillon("Quillon MIDI Bench");
+    // Quillon's client joins JACK's cycle on the next turn of the event loop; only then may others
+    // connect to its ports.
+    const tClock::time_point joined = tClock::now() + std::chrono::milliseconds(300);
+    while (tClock::now() < joined)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    cClientSide toPlain("Plain echo", "Plain echo");
+    cClientSide toQuillon("Quillon MIDI Bench from DAW", "Quillon MIDI Bench to DAW");
     if (!toPlain.Connect() || !toQuillon.Connect())
     {
         State.SkipWithError("could not connect to the ports");

@@ -1,5 +1,6 @@
 #include "session/ConsoleSession.h"
 
+#include "Common/MIDI/MIDIConnectionMemory.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/VirtualMIDIPortCloser.h"
 #include "MIDITranslator/ConsoleLockPolicy.h"
@@ -96,6 +97,8 @@ cSystemMIDIConfiguration* cConsoleSession::GetRegistry() const
 
 void cConsoleSession::LoadMap(const QString& Family, const QString& DAW)
 {
+    // The DAW's connections are remembered per family and protocol; named before the ports are made.
+    cMIDIConnectionMemory::SetGroup(Family, DAW);
     LoadMapFile(GetMapsDirectory() + mMap.GetMapFileName(Family, DAW));
 }
 

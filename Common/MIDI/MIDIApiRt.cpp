@@ -112,6 +112,11 @@ RtMidi::Api cMIDIApiRt::Current()
         // RtMidi lists its systems in its own order of preference for the platform.
         RtMidi::getCompiledApi(candidates);
         candidates.erase(std::remove(candidates.begin(), candidates.end(), RtMidi::RTMIDI_DUMMY), candidates.end());
+#if QUILLON_HAVE_JACK
+        // JACK is Quillon's own client's (the registry factory tried it first); RtMidi's would open a
+        // client for every port.
+        candidates.erase(std::remove(candidates.begin(), candidates.end(), RtMidi::UNIX_JACK), candidates.end());
+#endif
     }
 
     QStringList reasons;

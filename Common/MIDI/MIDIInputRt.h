@@ -1,6 +1,6 @@
 #pragma once
 // One system MIDI input through RtMidi. Created and destroyed by the registry on the GUI thread;
-// RtMidi's callback runs on the MIDI system's thread (ALSA's input thread, JACK's process thread).
+// RtMidi's callback runs on the MIDI system's thread (ALSA's input thread, CoreMIDI's).
 
 #include "Common/MIDI/MIDIInput.h"
 #include "Common/MIDI/MIDIReceiveBuffer.h"

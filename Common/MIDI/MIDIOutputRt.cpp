@@ -17,10 +17,7 @@ cMIDIOutputRt::cMIDIOutputRt(RtMidi::Api Api, const QString& SystemName) : mName
                 continue;
             mOut->openPort(i, "Quillon output");
             if (mOut->isPortOpen())
-            {
                 mSender.SetOutput(mOut.get());
-                mSender.PaceFor(Api);
-            }
             return;
         }
         LOG_ERROR("Failed to open MIDI output device \"%s\": it is gone", SystemName.toLocal8Bit().constData());

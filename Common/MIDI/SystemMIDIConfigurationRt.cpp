@@ -5,9 +5,6 @@
 #include "Common/MIDI/MIDIInputRt.h"
 #include "Common/MIDI/MIDIOutputRt.h"
 #include "Common/MIDI/Virtual/VirtualMIDIInputOutputRt.h"
-#if QUILLON_HAVE_JACK
-#include "Common/MIDI/JackClientRt.h"
-#endif
 
 #include <QRegularExpression>
 
@@ -34,21 +31,6 @@ void cSystemMIDIConfigurationRt::StartListing()
     if (mListing || mApi == RtMidi::UNSPECIFIED)
         return;
     mListing = true;
-#if QUILLON_HAVE_JACK
-    if (mApi == RtMidi::UNIX_JACK)
-    {
-        QString why;
-        mJackLister = std::make_unique<cJackClientRt>(QString::fromLatin1(kListerClientName), &why);
-        if (!mJackLister->IsOpen())
-        {
-            LOG_ERROR("Cannot list the MIDI ports of jack: %s", why.toLocal8Bit().constData());
-            mJackLister.reset();
-            return;
-        }
-        FirstPoll();
-        return;
-    }
-#endif
     try
     {
         mInputLister = std::make_unique<RtMidiIn>(mApi, kListerClientName);
@@ -169,15 +151,6 @@ void cSystemMIDIConfigurationRt::Update(QList<sMIDIDeviceInfoRt>& Known, const Q
 
 void cSystemMIDIConfigurationRt::Poll()
 {
-#if QUILLON_HAVE_JACK
-    if (mJackLister)
-    {
-        // A receiving port of ours lists other clients' sending ports, as RtMidi does.
-        Update(mInputs, mJackLister->MidiPorts(true), true);
-        Update(mOutputs, mJackLister->MidiPorts(false), false);
-        return;
-    }
-#endif
     if (mInputLister)
         Update(mInputs, List(*mInputLister), true);
     if (mOutputLister)

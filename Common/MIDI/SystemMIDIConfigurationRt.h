@@ -1,6 +1,6 @@
 #pragma once
-// The port registry on every platform but Windows, through RtMidi (ALSA sequencer or JACK on Linux,
-// CoreMIDI on macOS): lists the system's MIDI ports under names that survive re-plugging, opens a
+// The port registry through RtMidi where no JACK server runs (the ALSA sequencer on Linux, CoreMIDI
+// on macOS): lists the system's MIDI ports under names that survive re-plugging, opens a
 // port the first time its name is asked for, and, from the first time a port or a list is asked
 // for, polls the port lists once a second to announce ports that come and go. Owned by the
 // translator configuration; GUI thread only.
@@ -14,7 +14,6 @@
 
 #include <memory>
 
-class cJackClientRt;
 class cMIDIInputRt;
 class cMIDIOutputRt;
 
@@ -74,10 +73,6 @@ private:
     RtMidi::Api mApi = RtMidi::UNSPECIFIED;
     std::unique_ptr<RtMidiIn> mInputLister;
     std::unique_ptr<RtMidiOut> mOutputLister;
-#if QUILLON_HAVE_JACK
-    // Under JACK, one client that is never activated lists both directions instead.
-    std::unique_ptr<cJackClientRt> mJackLister;
-#endif
     bool mListing = false;
     bool mAnnounce = true;
     QList<sMIDIDeviceInfoRt> mInputs;

@@ -129,6 +129,12 @@ QStringList cJackServer::Ports() const
     return ports;
 }
 
+QString cJackServer::Log() const
+{
+    QFile log(mLogPath);
+    return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
+}
+
 QString cJackServer::LogTail() const
 {
     QFile log(mLogPath);

@@ -40,6 +40,8 @@ public:
     QString Run(const QString& Program, const QStringList& Arguments, bool* Ok = nullptr, int TimeoutMs = 10000) const;
     // Every port of the server, as jack_lsp lists them ("client:port").
     QStringList Ports() const;
+    // What the server logged so far, late clients and missed periods ("XRun") among it.
+    QString Log() const;
 
 private:
     QString LogTail() const;

@@ -27,6 +27,7 @@ QList<QCommandLineOption> BridgeCommandLineOptions()
         {"no-resync", "Do not send the console the last values again after a (re)connection."},
         {"lock-console", "Keep the DAW from moving the console: only lamps and displays the map marks safe reach it "
                          "(also when the window locked this family's console)."},
+        {"no-autoconnect", "Under JACK, do not connect the DAW's ports again where they were connected before."},
         {{"h", "help"}, "Show this help."},
         {{"v", "version"}, "Show the version."},
     };
@@ -130,6 +131,7 @@ eBridgeAction cBridgeOptions::Parse(const QStringList& Arguments, sBridgeOptions
     Options.Monitor = parser.isSet("monitor");
     Options.NoResync = parser.isSet("no-resync");
     Options.LockConsole = parser.isSet("lock-console");
+    Options.NoAutoconnect = parser.isSet("no-autoconnect");
 
     if (parser.isSet("discover"))
     {

@@ -27,6 +27,7 @@ struct sBridgeOptions
     bool Monitor = false;
     bool NoResync = false;
     bool LockConsole = false;
+    bool NoAutoconnect = false;
 };
 
 // How the console is reached.

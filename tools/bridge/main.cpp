@@ -1,6 +1,7 @@
 // quillon-bridge: Quillon without a window, for a machine with no desktop session (a service started
 // at boot, a studio machine reached over SSH). See --help.
 
+#include "Common/MIDI/MIDIConnectionMemory.h"
 #include "Common/MIDI/SystemMIDIConfiguration.h"
 #include "Common/MIDI/SystemMIDIConfigurationFactory.h"
 #include "MIDITranslator/MixerDawMap.h"
@@ -122,6 +123,9 @@ int main(int argc, char* argv[])
     for (const QString& note : notes)
         Out(note);
 
+    // The DAW's connections are remembered per family and protocol, and made again unless told not to.
+    cMIDIConnectionMemory::SetGroup(setup.Family, setup.Daw);
+    cMIDIConnectionMemory::SetEnabled(!options.NoAutoconnect);
     cSignalWatcher watcher;
     sSessionEnvironment environment;
     environment.MapsDirectory = cBridgeOptions::MapsDirectory(options);

@@ -129,12 +129,13 @@ bool cDawStandIn::ConnectDaw(const QString& BridgePort, int TimeoutMs, QString& 
         mOut = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "DAW stand-in");
         mIn->ignoreTypes(false, true, true);
         mIn->setCallback(&cDawStandIn::DawCallback, this);
-        // The bridge's port pair: a port of that name, in whatever client the MIDI system gave it.
-        auto find = [&](RtMidi& Midi) {
+        // The bridge's port pair: a port of that name in whatever client the MIDI system gave it,
+        // or Quillon's JACK ports "<name> to DAW" and "<name> from DAW".
+        auto find = [&](RtMidi& Midi, const char* Side) {
             for (unsigned int i = 0; i < Midi.getPortCount(); ++i)
             {
                 const QString name = QString::fromStdString(Midi.getPortName(i));
-                if (name == BridgePort || name.endsWith(QLatin1Char(':') + BridgePort))
+                if (name == BridgePort || name.endsWith(QLatin1Char(':') + BridgePort) || name.endsWith(QLatin1Char(':') + BridgePort + QLatin1String(Side)))
                     return int(i);
             }
             return -1;
@@ -142,7 +143,7 @@ bool cDawStandIn::ConnectDaw(const QString& BridgePort, int TimeoutMs, QString& 
         QElapsedTimer waited;
         waited.start();
         int in = -1, out = -1;
-        while ((in = find(*mIn)) < 0 || (out = find(*mOut)) < 0)
+        while ((in = find(*mIn, " to DAW")) < 0 || (out = find(*mOut, " from DAW")) < 0)
         {
             if (waited.elapsed() > TimeoutMs)
             {

@@ -12,8 +12,6 @@ cVirtualMIDIInputOutputRt::cVirtualMIDIInputOutputRt(const QString& Name, QObjec
     RtMidiOut* out = cVirtualMIDIPortTableRt::Instance().Attach(Name, this, &why);
     mSender.SetOutput(out);
     mOpen = out != nullptr;
-    if (mOpen)
-        mSender.PaceFor(cMIDIApiRt::Current());
     if (!mOpen)
         LOG_ERROR("Virtual MIDI port \"%s\" reaches no DAW: %s", Name.toLocal8Bit().constData(),
                   why.toLocal8Bit().constData());

@@ -72,15 +72,16 @@ void tst_BridgeSurface::initTestCase()
             test->mDawBytes.append(reinterpret_cast<const char*>(Message->data()), int(Message->size()));
         },
         this);
-    auto find = [](RtMidi& Midi) {
+    // The DAW reads what Quillon sends "to DAW" and writes to Quillon's "from DAW".
+    auto find = [](RtMidi& Midi, const char* Side) {
         for (unsigned int i = 0; i < Midi.getPortCount(); ++i)
-            if (QString::fromStdString(Midi.getPortName(i)).endsWith(QLatin1String(":Quillon MIDI Mackie")))
+            if (QString::fromStdString(Midi.getPortName(i)).endsWith(QLatin1String(":Quillon MIDI Mackie ") + Side))
                 return int(i);
         return -1;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(find(*mIn) >= 0 && find(*mOut) >= 0, 15000);
-    mIn->openPort(unsigned(find(*mIn)));
-    mOut->openPort(unsigned(find(*mOut)));
+    QTRY_VERIFY_WITH_TIMEOUT(find(*mIn, "to DAW") >= 0 && find(*mOut, "from DAW") >= 0, 15000);
+    mIn->openPort(unsigned(find(*mIn, "to DAW")));
+    mOut->openPort(unsigned(find(*mOut, "from DAW")));
 }
 
 void tst_BridgeSurface::cleanupTestCase()
