@@ -136,9 +136,11 @@ void tst_BridgeSurface::aConsoleUserSession()
         moved << QString::asprintf("e0 %02x %02x", value & 0x7F, value >> 7);
     }
     // Name; actions ("start console", "drop console", "console: LINE", "daw: HEX"; comma-separated);
-    // every byte the DAW then receives; every message the console then receives.
+    // every byte the DAW then receives (alternatives split by '|'); every message the console then
+    // receives.
     const QList<QStringList> steps = {
-        {"online with no query sent", "start console", ready, ""},
+        // Announced when the console connects, and again if the DAW's connection is told after it.
+        {"online with no query sent", "start console", ready + '|' + ready + ' ' + ready, ""},
         {"a pan's first position only starts", "console: pan 1 8192", "", ""},
         {"a pan turned right: V-Pot steps", "console: pan 1 8704", "b0 10 03", ""},
         {"the DAW's ring back as the pan", "daw: b0 30 0b", "", "f0 7d 00 06 00 7f 7f f7"},
@@ -166,10 +168,10 @@ void tst_BridgeSurface::aConsoleUserSession()
             console << TakeConsole();
             daw.removeAll(QString());
             console.removeAll(QString());
-            if (daw.join(' ').size() >= step.at(2).size() && console.join(' ').size() >= step.at(3).size())
+            if (daw.join(' ').size() >= step.at(2).section('|', 0, 0).size() && console.join(' ').size() >= step.at(3).size())
                 ++extra;
         }
-        QVERIFY2(daw.join(' ') == step.at(2) && console.join(' ') == step.at(3),
+        QVERIFY2(step.at(2).split('|').contains(daw.join(' ')) && console.join(' ') == step.at(3),
                  qPrintable(QStringLiteral("%1:\n  DAW got     \"%2\"\n  console got \"%3\"").arg(step.at(0), daw.join(' '), console.join(' '))));
     }
 }
