@@ -160,8 +160,8 @@ void tst_MIDITranslatorOverJack::answersTheDawAfterEveryFreshStart()
     const QString map = WriteTestFile(dir.filePath("map.json"), kMap);
     constexpr int kStarts = 50;
     // A start counts as answered once: under load JACK may hand a late client's period over twice.
-    // A query JACK lost in a period it missed (its log says so) is counted apart: only a loss while
-    // JACK kept every period is Quillon's.
+    // A query JACK lost in a period it missed, or while it could not reach another client (its log
+    // says so), is counted apart: only a loss while JACK kept every period is Quillon's.
     int answered = 0;
     int lostByJack = 0;
     int seen = 0;
@@ -177,15 +177,16 @@ void tst_MIDITranslatorOverJack::answersTheDawAfterEveryFreshStart()
                 QVERIFY(daw.Connect("Quillon:Quillon MIDI DAW to DAW", daw.In()));
                 QVERIFY(daw.Connect(daw.Out(), "Quillon:Quillon MIDI DAW from DAW"));
             }
-            if (QTest::qWaitFor([&] { return daw.Received().count(answer) > seen; }, 2000))
+            if (QTest::qWaitFor([&] { return daw.Received().count(answer) > seen; }, 5000))
                 ++answered;
             else
             {
                 const QString jack = mJack.Log().mid(logged).trimmed();
-                const bool missed = jack.contains("XRun") || jack.contains("Process error");
+                const bool missed = jack.contains("XRun") || jack.contains("Process error") ||
+                                    (jack.contains("ClientNotify fails") && !jack.contains("name = Quillon "));
                 lostByJack += missed ? 1 : 0;
                 qWarning("start %d: the DAW's query went unanswered; JACK logged meanwhile: %s", start + 1,
-                         qPrintable(jack.isEmpty() ? QStringLiteral("nothing") : jack.right(300)));
+                         qPrintable(jack.isEmpty() ? QStringLiteral("nothing") : jack.right(600)));
             }
             seen = daw.Received().count(answer);
         }

@@ -1,7 +1,7 @@
 // The console link under the faults of a real network, end to end through the engine: the console
 // simulator on loopback misbehaves, the link feeds a translator configuration as in the window, and
-// a probe timer checks that the event loop is never held for 100 ms or more. Slow (a quarter of a
-// GiB goes through the engine), so it runs in the plain build only.
+// a probe timer checks that the event loop is never held for two seconds (frozen to a user). Slow
+// (a quarter of a GiB goes through the engine), so it runs in the plain build only.
 
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "network/TCPMIDIInptOutput.h"
