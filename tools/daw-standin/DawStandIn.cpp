@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -140,20 +141,41 @@ bool cDawStandIn::ConnectDaw(const QString& BridgePort, int TimeoutMs, QString& 
             }
             return -1;
         };
+        // JACK lists a client's ports as soon as they are registered but refuses connections to them
+        // until the client has joined the process cycle, and RtMidi does not tell a refused
+        // connection: the stand-in asks JACK's own lister and connects again until both hold.
+        auto connected = [](const std::string& Port) {
+            QProcess lister;
+            lister.start(QStringLiteral("jack_lsp"), {QStringLiteral("-c"), QString::fromStdString(Port)});
+            if (!lister.waitForFinished(5000))
+                return false;
+            const QList<QByteArray> lines = lister.readAllStandardOutput().split('\n');
+            return std::any_of(lines.cbegin(), lines.cend(), [](const QByteArray& Line) { return Line.startsWith(' '); });
+        };
         QElapsedTimer waited;
         waited.start();
-        int in = -1, out = -1;
-        while ((in = find(*mIn, " to DAW")) < 0 || (out = find(*mOut, " from DAW")) < 0)
+        for (;;)
         {
+            const int in = find(*mIn, " to DAW");
+            const int out = find(*mOut, " from DAW");
+            if (in >= 0 && out >= 0)
+            {
+                const std::string inName = mIn->getPortName(unsigned(in));
+                const std::string outName = mOut->getPortName(unsigned(out));
+                mIn->openPort(unsigned(in), "from bridge");
+                mOut->openPort(unsigned(out), "to bridge");
+                if (connected(inName) && connected(outName))
+                    break;
+                mIn->closePort();
+                mOut->closePort();
+            }
             if (waited.elapsed() > TimeoutMs)
             {
-                Why = QStringLiteral("the bridge's MIDI port \"%1\" did not appear within %2 s").arg(BridgePort).arg(TimeoutMs / 1000);
+                Why = QStringLiteral("the bridge's MIDI port \"%1\" could not be connected within %2 s").arg(BridgePort).arg(TimeoutMs / 1000);
                 return false;
             }
             QThread::msleep(100);
         }
-        mIn->openPort(unsigned(in), "from bridge");
-        mOut->openPort(unsigned(out), "to bridge");
     }
     catch (const RtMidiError& Error)
     {

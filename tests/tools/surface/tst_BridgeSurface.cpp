@@ -79,9 +79,22 @@ void tst_BridgeSurface::initTestCase()
                 return int(i);
         return -1;
     };
+    // JACK refuses connections to ports listed before their client joined the process cycle, and
+    // RtMidi does not tell: connected again until JACK's lister shows both connections.
+    auto connected = [this](const char* Side) {
+        const QString listed = mJack.Run("jack_lsp", {"-c", QLatin1String("Quillon:Quillon MIDI Mackie ") + Side});
+        return listed.contains(QLatin1String("\n "));
+    };
     QTRY_VERIFY_WITH_TIMEOUT(find(*mIn, "to DAW") >= 0 && find(*mOut, "from DAW") >= 0, 15000);
-    mIn->openPort(unsigned(find(*mIn, "to DAW")));
-    mOut->openPort(unsigned(find(*mOut, "from DAW")));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            mIn->closePort();
+            mOut->closePort();
+            mIn->openPort(unsigned(find(*mIn, "to DAW")));
+            mOut->openPort(unsigned(find(*mOut, "from DAW")));
+            return connected("to DAW") && connected("from DAW");
+        }(),
+        15000);
 }
 
 void tst_BridgeSurface::cleanupTestCase()
