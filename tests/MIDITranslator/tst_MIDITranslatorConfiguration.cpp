@@ -1,12 +1,11 @@
 // The engine end to end: a map file loaded into the real configuration, the ports from the fake
 // registry. One table row is bytes in on a port (in one or more reads) and what every port got.
-// The shipped maps are tested the same way in tests/Maps.
+// The shipped maps are tested the same way in tests/Maps, also fed whole and in pieces.
 
 #include "Common/JsonFile.h"
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MIDIInputMatcher.h"
 #include "MIDITranslator/MixerDawMap.h"
-#include "tests/support/ConsoleTraffic.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFile.h"
@@ -14,8 +13,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <thread>
 
 namespace
 {
@@ -64,7 +61,6 @@ private slots:
     void translates_data();
     void translates();
     void consoleTalksThroughTheTcpLink();
-    void aStreamInRandomChunksFromAForeignThreadTranslatesAsInOneRead();
     void portsThatComeAndGoAndRebindingAreFollowed();
     void aReloadFromAWriteSlotStopsTheOldMatchersAtOnce();
     void badMapsAreReportedAndTheEngineGoesOn_data();
@@ -184,40 +180,6 @@ void tst_MIDITranslatorConfiguration::consoleTalksThroughTheTcpLink()
     QCOMPARE(Daw()->Writes().last(), Hex("e00044"));
     mConfiguration->SetTCPInputOutput(nullptr);
     QCOMPARE(mRegistry->GetInput(kTcp), nullptr);
-}
-
-void tst_MIDITranslatorConfiguration::aStreamInRandomChunksFromAForeignThreadTranslatesAsInOneRead()
-{
-    const std::vector<uint8_t> traffic = MakeConsoleTraffic(64 * 1024, 7);
-    const QByteArray stream(reinterpret_cast<const char*>(traffic.data()), static_cast<int>(traffic.size()));
-    const QString path = WriteMap(kConsoleMap);
-    cFakeMIDIPort* desk = mRegistry->PlugInput("Desk In");
-    mConfiguration->LoadFile(path);
-    desk->Deliver(stream);
-    const QByteArray expected = Daw()->WrittenBytes();
-    QVERIFY(expected.size() > 1000);
-
-    // Cut at arbitrary places and delivered from a foreign thread while the GUI thread reads: reads
-    // coalesce and split messages.
-    auto* registry = new cFakeSystemMIDIConfiguration;
-    cMIDITranslatorConfiguration configuration(registry);
-    cFakeMIDIPort* port = registry->PlugInput("Desk In");
-    configuration.LoadFile(path);
-    std::thread driver([port, stream] {
-        uint32_t seed = 12345;
-        for (int at = 0; at < stream.size();)
-        {
-            seed = seed * 1103515245u + 12345u;
-            const int length = 1 + static_cast<int>((seed >> 16) % 97);
-            port->Deliver(stream.mid(at, length));
-            at += length;
-        }
-    });
-    cFakeMIDIPort* daw = registry->VirtualPort("Quillon MIDI DAW");
-    QTRY_COMPARE_WITH_TIMEOUT(daw->WrittenBytes().size(), expected.size(), 20000);
-    driver.join();
-    QCoreApplication::processEvents();
-    QCOMPARE(daw->WrittenBytes(), expected);
 }
 
 void tst_MIDITranslatorConfiguration::portsThatComeAndGoAndRebindingAreFollowed()

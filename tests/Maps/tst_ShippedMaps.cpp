@@ -6,6 +6,7 @@
 
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "MIDITranslator/MixerDawMap.h"
+#include "tests/support/ConsoleTraffic.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/LogCapture.h"
 
@@ -269,6 +270,8 @@ private slots:
     void translatesEveryMessageBothWays();
     void aFaderMoveAndTheDawsEchoSettleInOneRound_data();
     void aFaderMoveAndTheDawsEchoSettleInOneRound();
+    void aStreamWholeOrInPiecesTranslatesTheSame_data();
+    void aStreamWholeOrInPiecesTranslatesTheSame();
 };
 
 // Every row of every map on both channels; rows are named "<map file>, ch <n>, <message>".
@@ -383,6 +386,46 @@ void tst_ShippedMaps::aFaderMoveAndTheDawsEchoSettleInOneRound()
     for (const QString& name : written.keys())
         if (name != QLatin1String(kConsole))
             QCOMPARE(written.value(name), QByteArray());
+}
+
+void tst_ShippedMaps::aStreamWholeOrInPiecesTranslatesTheSame_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<uint>("seed");
+    QTest::newRow("Ny-16, Mackie Control, from the console") << "ny16_mackie.json" << kConsole << 7u;
+    QTest::newRow("Ny-16, Mackie Control, from the DAW") << "ny16_mackie.json" << kMackie << 8u;
+    QTest::newRow("Ny-16, HUI, from the console") << "ny16_hui.json" << kConsole << 9u;
+}
+
+// Console-like traffic (running status, clocks inside messages, exclusive messages) in one read,
+// and cut at arbitrary places into many: every port gets the same bytes. All on this thread, so no
+// gesture's quiet time ends in between.
+void tst_ShippedMaps::aStreamWholeOrInPiecesTranslatesTheSame()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, from);
+    QFETCH(uint, seed);
+    const std::vector<uint8_t> traffic = MakeConsoleTraffic(32 * 1024, seed);
+    const QByteArray stream(reinterpret_cast<const char*>(traffic.data()), static_cast<int>(traffic.size()));
+
+    sLoadedMap whole(file, 0);
+    whole.Port(from)->Deliver(stream);
+    const QMap<QString, QByteArray> expected = whole.Take();
+    int written = 0;
+    for (const QByteArray& bytes : expected)
+        written += bytes.size();
+    QVERIFY(written > 100);
+
+    sLoadedMap pieces(file, 0);
+    for (int at = 0; at < stream.size();)
+    {
+        seed = seed * 1103515245u + 12345u;
+        const int length = 1 + static_cast<int>((seed >> 16) % 97);
+        pieces.Port(from)->Deliver(stream.mid(at, length));
+        at += length;
+    }
+    QCOMPARE(pieces.Take(), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ShippedMaps)
