@@ -1,73 +1,50 @@
 #include "Common/MIDI/SystemMIDIConfigurationWin.h"
 #include "Common/MIDI/Virtual/VirtualMIDIPortTable.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/winapi/WinApiSimulation.h"
 
-#include <QPointer>
 #include <QtTest>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
 
-// Counts announcements on the thread that emits them. Made before any sender thread starts and
-// connected directly by signature, so that nothing of the connection is made by our code on the
-// GUI thread and read on a sender's (Qt, not built with ThreadSanitizer, orders that itself).
-class cAnnouncementCounter : public QObject
-{
-    Q_OBJECT
-
-public:
-    std::atomic<int> mCount{0};
-
-public slots:
-    void Announced() { ++mCount; }
-};
-
-// The two platform callbacks, hammered from threads of their own while the GUI thread creates,
-// reads and destroys the ports they deliver to, unplugs and plugs devices, and finally closes every
-// driver port while bytes still come. Built with ThreadSanitizer in scripts/test. The GUI thread
-// reads every port in its own loop rather than from queued slots: Qt's event queue is not built
-// with ThreadSanitizer, and queued delivery has tests of its own.
+// The Windows back-end through the simulation of the Windows API: bytes that WinMM and the virtual
+// MIDI driver hand over on threads of their own, read on the GUI thread, and devices announced as
+// they come and go. scripts/test runs it under ThreadSanitizer too.
 class tst_WinCallbackThreads : public QObject
 {
     Q_OBJECT
 
 private slots:
     void cleanup();
+    void bringsEachCallbackToTheGuiThread_data();
+    void bringsEachCallbackToTheGuiThread();
+    void announcesDevicesAsTheyComeAndGo_data();
+    void announcesDevicesAsTheyComeAndGo();
     void deliversWholeChunksWhilePortsComeAndGo();
-
-private:
-    // Connects the port to the counter and reads it, with every other port, in ReadAll.
-    void Follow(const QString& Name, cMIDIInput* Port);
-    void ReadAll();
-
-    cAnnouncementCounter mCounter;
-    QHash<QString, QPointer<cMIDIInput>> mPorts;
-    QHash<QString, QByteArray> mStreams;
 };
 
 namespace
 {
+const QString kVirtual = QStringLiteral("Quillon MIDI DAW");
 const QByteArray kNote = QByteArray::fromHex("903c7f");
-const QByteArray kExclusive = QByteArray::fromHex("f00102f7");
-const QStringList kVirtualNames{"Quillon MIDI 1", "Quillon MIDI 2"};
+const QByteArray kExclusive = QByteArray::fromHex("f07e7f0601f7");
 
-// What the senders send, one whole chunk at a time: a stream read from a port must be made of
-// nothing else, however its reads and the deliveries fell.
-bool MadeOfWholeChunks(const QByteArray& Stream)
+QString PathOf(const QString& Name)
 {
-    for (int at = 0; at < Stream.size();)
-    {
-        if (Stream.mid(at, kNote.size()) == kNote)
-            at += kNote.size();
-        else if (Stream.mid(at, kExclusive.size()) == kExclusive)
-            at += kExclusive.size();
-        else
-            return false;
-    }
-    return true;
+    return "usb#" + Name.toLower();
+}
+
+// Hands Bytes over as WinMM or the driver does, from a thread of its own.
+bool FromForeignThread(const QString& Port, const QByteArray& Bytes)
+{
+    bool delivered = false;
+    std::thread([&] {
+        delivered = Port == kVirtual ? cWinApiSimulation::SendFromDaw(Port, Bytes) : cWinApiSimulation::Deliver(PathOf(Port), Bytes);
+    }).join();
+    return delivered;
 }
 } // namespace
 
@@ -77,101 +54,192 @@ void tst_WinCallbackThreads::cleanup()
     cWinApiSimulation::Reset();
 }
 
-void tst_WinCallbackThreads::Follow(const QString& Name, cMIDIInput* Port)
+void tst_WinCallbackThreads::bringsEachCallbackToTheGuiThread_data()
 {
-    ReadAll();
-    connect(Port, SIGNAL(MIDIReadReady()), &mCounter, SLOT(Announced()), Qt::DirectConnection);
-    mPorts[Name] = Port;
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QByteArray>("read");
+
+    // WinMM packs a short message into one value; the bytes above its own length are leftovers.
+    const QList<QByteArray> shorts{kNote, QByteArray::fromHex("c30577"), QByteArray::fromHex("f63412"), QByteArray::fromHex("e50040")};
+    QTest::newRow("winmm: each short message at its own length") << "Desk" << true << shorts << QByteArray::fromHex("903c7fc305f6e50040");
+    QTest::newRow("winmm: the exclusive buffer queued again after each message")
+        << "Desk" << true << QList<QByteArray>{kExclusive, kExclusive, kNote} << kExclusive + kExclusive + kNote;
+    QTest::newRow("winmm: nobody listens") << "Desk" << false << QList<QByteArray>{kNote, kExclusive} << QByteArray();
+    QTest::newRow("driver: in order, once") << kVirtual << true << QList<QByteArray>{kNote, kExclusive, "\xb0"} << kNote + kExclusive + "\xb0";
+    QTest::newRow("driver: a null pointer") << kVirtual << true << QList<QByteArray>{QByteArray()} << QByteArray();
+    QTest::newRow("driver: nobody listens") << kVirtual << false << QList<QByteArray>{kNote} << QByteArray();
 }
 
-void tst_WinCallbackThreads::ReadAll()
+void tst_WinCallbackThreads::bringsEachCallbackToTheGuiThread()
 {
-    for (auto port = mPorts.cbegin(); port != mPorts.cend(); ++port)
+    QFETCH(QString, port);
+    QFETCH(bool, listening);
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QByteArray, read);
+
+    cWinApiSimulation::Plug("Desk", PathOf("Desk"));
+    auto registry = std::make_unique<cSystemMIDIConfigurationWin>();
+    registry->CreateVirtualInputOutput(kVirtual);
+    cMIDIInput* input = registry->GetInput(port);
+    int announced = 0;
+    bool offGuiThread = false;
+    if (listening)
+        connect(input, &cMIDIInput::MIDIReadReady, this, [&] { ++announced, offGuiThread |= QThread::currentThread() != thread(); });
+    for (const QByteArray& chunk : chunks)
+        QVERIFY(FromForeignThread(port, chunk));
+    const int expected = listening ? int(std::count_if(chunks.begin(), chunks.end(), [](const QByteArray& C) { return !C.isNull(); })) : 0;
+    QTRY_COMPARE(announced, expected);
+    QCoreApplication::processEvents();
+    QCOMPARE(announced, expected);
+    QVERIFY(!offGuiThread);
+    QByteArray bytes;
+    input->Read(bytes);
+    QCOMPARE(bytes, read);
+
+    // Closing: the exclusive buffer comes back empty from the reset and is not queued again, so the
+    // device closes and calls back no more.
+    cLogCapture log;
+    registry.reset();
+    QCOMPARE(log.Lines(), QStringList());
+    QVERIFY(!FromForeignThread("Desk", kNote));
+}
+
+void tst_WinCallbackThreads::announcesDevicesAsTheyComeAndGo_data()
+{
+    // Devices by name ("" cannot be read); a step "+Name" plugs one in, "-Name" pulls one out.
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("announced");
+    QTest::addColumn<QStringList>("inputs");
+
+    QTest::newRow("arrival reads the new device only") << QStringList{"A"} << QStringList{"+B"} << QStringList{"+B", "+B"}
+                                                        << QStringList{"A", "B"};
+    QTest::newRow("removal moves the later devices down one index")
+        << QStringList{"A", "B", "C"} << QStringList{"-A"} << QStringList{"-A", "-A"} << QStringList{"B", "C"};
+    QTest::newRow("an unreadable device holds its index until it goes")
+        << QStringList{"", "B"} << QStringList{"-", "+C"} << QStringList{"+C", "+C"} << QStringList{"B", "C"};
+    QTest::newRow("pulled out and plugged in again") << QStringList{"A"} << QStringList{"-A", "+A"} << QStringList{"-A", "-A", "+A", "+A"}
+                                                     << QStringList{"A"};
+}
+
+void tst_WinCallbackThreads::announcesDevicesAsTheyComeAndGo()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, announced);
+    QFETCH(QStringList, inputs);
+
+    for (const QString& name : before)
+        cWinApiSimulation::Plug(name, PathOf(name));
+    cLogCapture quiet;
+    cSystemMIDIConfigurationWin registry;
+    QStringList heard;
+    connect(&registry, &cSystemMIDIConfiguration::InputAddedSignal, this, [&](const QString& Name) { heard << "+" + Name; });
+    connect(&registry, &cSystemMIDIConfiguration::OutputAddedSignal, this, [&](const QString& Name) { heard << "+" + Name; });
+    connect(&registry, &cSystemMIDIConfiguration::InputRemovedSignal, this, [&](const QString& Name) { heard << "-" + Name; });
+    connect(&registry, &cSystemMIDIConfiguration::OutputRemovedSignal, this, [&](const QString& Name) { heard << "-" + Name; });
+    for (const QString& step : steps)
     {
-        if (port.value().isNull())
-            continue;
-        QByteArray read;
-        port.value()->Read(read);
-        mStreams[port.key()] += read;
+        const QString name = step.mid(1);
+        if (step.startsWith('+'))
+            cWinApiSimulation::Plug(name, PathOf(name));
+        else
+            cWinApiSimulation::Unplug(PathOf(name));
+        // Windows may tell the path in other letter case than WinMM.
+        cWinApiSimulation::SendDeviceChange(step.startsWith('+') ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, PathOf(name).toUpper());
+    }
+    QCOMPARE(heard, announced);
+    QCOMPARE(registry.GetInputNames(), inputs);
+    // Each name opens its own device, whatever moved before it.
+    for (const QString& name : inputs)
+    {
+        connect(registry.GetInput(name), &cMIDIInput::MIDIReadReady, this, [] {});
+        QVERIFY2(FromForeignThread(name, kNote), qPrintable(name));
     }
 }
 
+// Both callbacks hammered from threads of their own while the GUI thread reads, re-creates virtual
+// ports, pulls a device out and plugs it in again, and at last closes every driver port while bytes
+// still come. The GUI thread reads in its own loop: Qt's event queue is not built with
+// ThreadSanitizer. Every stream read must be made of whole chunks.
 void tst_WinCallbackThreads::deliversWholeChunksWhilePortsComeAndGo()
 {
-    cWinApiSimulation::Reset();
-    cWinApiSimulation::PlugInput({"Desk A", "usb#a"});
-    cWinApiSimulation::PlugInput({"Desk B", "usb#b"});
+    const QStringList names{kVirtual, "Quillon MIDI 2", "Desk"};
+    cWinApiSimulation::Plug("Desk", PathOf("Desk"));
     auto registry = std::make_unique<cSystemMIDIConfigurationWin>();
-    for (const QString& name : kVirtualNames)
-    {
-        registry->CreateVirtualInputOutput(name);
-        Follow(name, registry->GetInput(name));
-    }
-    Follow("Desk A", registry->GetInput("Desk A"));
-    Follow("Desk B", registry->GetInput("Desk B"));
+    QHash<QString, QPointer<cMIDIInput>> ports;
+    QHash<QString, QByteArray> streams;
+    std::atomic<int> delivered{0};
+    const auto readAll = [&] {
+        for (auto port = ports.cbegin(); port != ports.cend(); ++port)
+        {
+            QByteArray read;
+            if (!port.value().isNull())
+                port.value()->Read(read);
+            streams[port.key()] += read;
+        }
+    };
+    const auto follow = [&](const QString& Name) {
+        readAll();
+        if (Name != "Desk")
+            registry->CreateVirtualInputOutput(Name);
+        ports[Name] = registry->GetInput(Name);
+        // Connected directly: nothing of the connection is made on one thread and read on another.
+        connect(ports[Name], &cMIDIInput::MIDIReadReady, this, [&] { ++delivered; }, Qt::DirectConnection);
+    };
+    for (const QString& name : names)
+        follow(name);
 
     std::atomic<bool> stop{false};
-    std::atomic<int> delivered{0};
     std::vector<std::thread> senders;
-    for (const QString& name : kVirtualNames)
+    for (const QString& name : names)
     {
         senders.emplace_back([&, name] {
             for (int round = 0; !stop; ++round)
             {
-                if (cWinApiSimulation::SendFromDawHere(name, round % 5 == 0 ? kExclusive : kNote))
-                    ++delivered;
-                else
+                const QByteArray chunk = round % 5 == 0 ? kExclusive : kNote;
+                if (!(name == "Desk" ? cWinApiSimulation::Deliver(PathOf(name), chunk) : cWinApiSimulation::SendFromDaw(name, chunk)))
                     std::this_thread::yield();
             }
         });
     }
-    senders.emplace_back([&] {
-        for (int round = 0; !stop; ++round)
-        {
-            const bool a = cWinApiSimulation::DeliverShortMessageHere("usb#a", 0x7F3C90u);
-            const bool b = round % 3 == 0 ? cWinApiSimulation::DeliverExclusiveHere("usb#b", kExclusive) > 0
-                                          : cWinApiSimulation::DeliverShortMessageHere("usb#b", 0x7F3C90u);
-            if (a || b)
-                ++delivered;
-            else
-                std::this_thread::yield();
-        }
-    });
-
-    for (int round = 0; round < 300; ++round)
+    // Rounds go on until the senders have got some bytes through, however the threads were scheduled.
+    for (int round = 0; round < 300 || (delivered < 300 && round < 100000); ++round)
     {
-        // Re-creating a virtual port: the old object detaches while the driver may be delivering
-        // to it, the new one attaches to the same driver port.
-        const QString& name = kVirtualNames[round % kVirtualNames.size()];
+        // A virtual port re-created: the old object detaches while the driver may be delivering to it.
+        const QString& name = names[round % 2];
         registry->DeleteVirtualInputOutput(name);
-        registry->CreateVirtualInputOutput(name);
-        Follow(name, registry->GetInput(name));
+        follow(name);
         if (round % 20 == 10)
         {
-            // Desk B pulled out and plugged in again: its port closes while WinMM calls back.
-            cWinApiSimulation::UnplugInput("usb#b");
-            cWinApiSimulation::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, QStringLiteral("usb#b"));
-            cWinApiSimulation::PlugInput({"Desk B", "usb#b"});
-            cWinApiSimulation::SendDeviceChange(DBT_DEVICEARRIVAL, QStringLiteral("usb#b"));
-            Follow("Desk B", registry->GetInput("Desk B"));
+            // The desk pulled out and plugged in again: its port closes while WinMM calls back.
+            cWinApiSimulation::Unplug(PathOf("Desk"));
+            cWinApiSimulation::SendDeviceChange(DBT_DEVICEREMOVECOMPLETE, PathOf("Desk"));
+            cWinApiSimulation::Plug("Desk", PathOf("Desk"));
+            cWinApiSimulation::SendDeviceChange(DBT_DEVICEARRIVAL, PathOf("Desk"));
+            follow("Desk");
         }
-        ReadAll();
+        readAll();
     }
-    // The window's order at the end: every driver port closed while the driver still sends, then
-    // the registry and its port objects deleted.
-    ReadAll();
+    // The window's order at the end: every driver port closed while the driver still sends, then the
+    // registry and its port objects deleted.
+    readAll();
     cVirtualMIDIPortTable::CloseAll();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     registry.reset();
     stop = true;
     for (std::thread& sender : senders)
         sender.join();
 
     QVERIFY(delivered > 0);
-    QVERIFY(mCounter.mCount > 0);
-    QVERIFY(!mStreams.isEmpty());
-    for (auto stream = mStreams.cbegin(); stream != mStreams.cend(); ++stream)
-        QVERIFY2(MadeOfWholeChunks(stream.value()), qPrintable(stream.key() + ": " + stream.value().toHex(' ').left(120)));
+    for (auto stream = streams.cbegin(); stream != streams.cend(); ++stream)
+    {
+        QByteArray rest = stream.value();
+        while (rest.startsWith(kNote) || rest.startsWith(kExclusive))
+            rest.remove(0, rest.startsWith(kNote) ? kNote.size() : kExclusive.size());
+        QVERIFY2(rest.isEmpty(), qPrintable(stream.key() + ": " + rest.toHex(' ').left(120)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_WinCallbackThreads)
