@@ -3,15 +3,11 @@
 #include "Common/MIDI/Virtual/VirtualMIDIDriverWin.h"
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
-#include <map>
-#include <memory>
+#include <list>
 #include <mutex>
-#include <string>
-#include <thread>
 #include <vector>
 
 namespace
@@ -35,8 +31,8 @@ struct sState
 {
     std::mutex Lock;
     std::condition_variable Idle;
-    // Every endpoint lives until Reset, so that a handle outlives the unplugging of its device.
-    std::vector<std::unique_ptr<sEndpoint>> All;
+    // Every endpoint stays where it is until Reset, so that a handle outlives its device's unplugging.
+    std::list<sEndpoint> All;
     std::vector<sEndpoint*> Listed; // in WinMM index order
 } gState;
 
@@ -48,31 +44,29 @@ sEndpoint* Device(UINT_PTR Index)
     return Index < gState.Listed.size() ? gState.Listed[Index] : nullptr;
 }
 
-sEndpoint* Add(const QString& Path)
-{
-    gState.All.push_back(std::make_unique<sEndpoint>());
-    gState.All.back()->Path = Path;
-    return gState.All.back().get();
-}
-
-// Runs Call for the open input or driver port of Path, counted in flight; Call unlocks before it
-// calls back, on the calling thread.
-template <typename tCall> bool CallBack(const QString& Path, bool Driver, tCall Call)
+// Calls back through the open input or driver port of Path, on the calling thread and without the
+// lock, counted in flight. Prepare, under the lock, says what to pass, or false for nothing.
+template <typename tPrepare> bool CallBack(const QString& Path, bool Driver, tPrepare Prepare)
 {
     std::unique_lock<std::mutex> lock(gState.Lock);
-    for (std::size_t at = 0; at < gState.All.size(); ++at)
+    for (sEndpoint& open : gState.All)
     {
-        // The endpoint itself, not its place in All: that may move while the lock is released.
-        sEndpoint* endpoint = gState.All[at].get();
-        if (endpoint->Path != Path || (Driver ? endpoint->DriverCallback == nullptr : endpoint->Callback == nullptr))
+        UINT message = MIM_DATA;
+        DWORD_PTR param = 0;
+        if (open.Path != Path || (Driver ? open.DriverCallback == nullptr : open.Callback == nullptr) || !Prepare(open, message, param))
             continue;
-        ++endpoint->InFlight;
-        const bool called = Call(*endpoint, lock);
-        if (!lock.owns_lock())
-            lock.lock();
-        --endpoint->InFlight;
+        ++open.InFlight;
+        const tInputCallback callback = open.Callback;
+        const tVirtualMIDIDataCallback driverCallback = open.DriverCallback;
+        lock.unlock();
+        if (Driver)
+            driverCallback(reinterpret_cast<tVirtualMIDIPort>(&open), reinterpret_cast<LPBYTE>(param), message, 0);
+        else
+            callback(reinterpret_cast<HMIDIIN>(&open), message, open.Instance, param, 0);
+        lock.lock();
+        --open.InFlight;
         gState.Idle.notify_all();
-        return called;
+        return true;
     }
     return false;
 }
@@ -89,9 +83,8 @@ void Close(sEndpoint* Endpoint)
 tVirtualMIDIPort CALLBACK SimCreatePort(LPCWSTR Name, tVirtualMIDIDataCallback Callback, DWORD_PTR, DWORD, DWORD)
 {
     std::lock_guard<std::mutex> lock(gState.Lock);
-    sEndpoint* port = Add(QString::fromWCharArray(Name));
-    port->DriverCallback = Callback;
-    return reinterpret_cast<tVirtualMIDIPort>(port);
+    gState.All.push_back(sEndpoint{QString(), QString::fromWCharArray(Name), nullptr, 0, Callback, {}, 0});
+    return reinterpret_cast<tVirtualMIDIPort>(&gState.All.back());
 }
 
 BOOL CALLBACK SimSendData(tVirtualMIDIPort, LPBYTE, DWORD) { return TRUE; }
@@ -120,15 +113,13 @@ MMRESULT midiInGetDevCapsW(UINT_PTR Index, MIDIINCAPSW* Caps, UINT)
 MMRESULT midiInMessage(HMIDIIN Index, UINT Message, DWORD_PTR Param1, DWORD_PTR)
 {
     const sEndpoint* device = Device(reinterpret_cast<UINT_PTR>(Index));
-    if (device == nullptr)
-        return MMSYSERR_BADDEVICEID;
-    const std::wstring path = device->Path.toStdWString();
+    const std::wstring path = device != nullptr ? device->Path.toStdWString() : std::wstring();
     const ULONG bytes = static_cast<ULONG>((path.size() + 1) * sizeof(WCHAR));
     if (Message == 0x80D)
         *reinterpret_cast<ULONG*>(Param1) = bytes;
     else
         std::memcpy(reinterpret_cast<void*>(Param1), path.c_str(), bytes);
-    return MMSYSERR_NOERROR;
+    return device != nullptr ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
 
 UINT midiInGetNumDevs()
@@ -137,12 +128,9 @@ UINT midiInGetNumDevs()
     return static_cast<UINT>(gState.Listed.size());
 }
 
-
 MMRESULT midiInOpen(HMIDIIN* Handle, UINT Index, DWORD_PTR Callback, DWORD_PTR Instance, DWORD)
 {
     sEndpoint* device = Device(Index);
-    if (device == nullptr)
-        return MMSYSERR_BADDEVICEID;
     std::lock_guard<std::mutex> lock(gState.Lock);
     device->Callback = reinterpret_cast<tInputCallback>(Callback);
     device->Instance = Instance;
@@ -157,25 +145,23 @@ MMRESULT midiInAddBuffer(HMIDIIN Handle, LPMIDIHDR Header, UINT)
     return MMSYSERR_NOERROR;
 }
 
-// Stops input, waits for the callback under way, then hands every queued buffer back with a count
-// of 0 through the callback, on the calling thread.
+// Stops input and waits for the callback under way, then hands every queued buffer back with a
+// count of 0 through the callback, on the calling thread.
 MMRESULT midiInReset(HMIDIIN Handle)
 {
     const tInputCallback callback = At(Handle)->Callback;
     Close(At(Handle));
-    std::unique_lock<std::mutex> lock(gState.Lock);
     std::vector<LPMIDIHDR> queued;
-    queued.swap(At(Handle)->Queued);
-    lock.unlock();
-    for (LPMIDIHDR header : queued)
     {
-        header->dwBytesRecorded = 0;
-        callback(Handle, MIM_LONGDATA, At(Handle)->Instance, reinterpret_cast<DWORD_PTR>(header), 0);
+        std::lock_guard<std::mutex> lock(gState.Lock);
+        queued.swap(At(Handle)->Queued);
     }
+    for (LPMIDIHDR header : queued)
+        callback(Handle, MIM_LONGDATA, At(Handle)->Instance, reinterpret_cast<DWORD_PTR>(header), (header->dwBytesRecorded = 0));
     return MMSYSERR_NOERROR;
 }
 
-// A buffer still queued is still WinMM's: neither unpreparing nor closing may go on.
+// A buffer still queued is still WinMM's: it can be neither unprepared nor the input closed.
 MMRESULT midiInUnprepareHeader(HMIDIIN Handle, LPMIDIHDR, UINT)
 {
     std::lock_guard<std::mutex> lock(gState.Lock);
@@ -184,10 +170,10 @@ MMRESULT midiInUnprepareHeader(HMIDIIN Handle, LPMIDIHDR, UINT)
 
 MMRESULT midiInClose(HMIDIIN Handle)
 {
-    if (midiInUnprepareHeader(Handle, nullptr, 0) != MMSYSERR_NOERROR)
-        return MIDIERR_STILLPLAYING;
-    Close(At(Handle));
-    return MMSYSERR_NOERROR;
+    const MMRESULT result = midiInUnprepareHeader(Handle, nullptr, 0);
+    if (result == MMSYSERR_NOERROR)
+        Close(At(Handle));
+    return result;
 }
 
 void cWinApiSimulation::Reset()
@@ -197,64 +183,67 @@ void cWinApiSimulation::Reset()
     gState.All.clear();
 }
 
+// Tells the registry listening, if any, on the calling thread as the event loop dispatches it.
+static void Announce(WPARAM Event, const QString& Path)
+{
+    struct
+    {
+        DEV_BROADCAST_DEVICEINTERFACE_W Header;
+        WCHAR Rest[260];
+    } broadcast{};
+    broadcast.Header.dbcc_size = sizeof broadcast;
+    broadcast.Header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast.Header.dbcc_name[Path.left(260).toWCharArray(broadcast.Header.dbcc_name)] = 0;
+    if (gSimWindowData != 0)
+        gSimWindowProcedure(HWND_MESSAGE, WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(&broadcast));
+}
+
 void cWinApiSimulation::Plug(const QString& Name, const QString& Path)
 {
-    std::lock_guard<std::mutex> lock(gState.Lock);
-    gState.Listed.push_back(Add(Path));
-    gState.Listed.back()->Name = Name;
+    {
+        std::lock_guard<std::mutex> lock(gState.Lock);
+        gState.All.push_back(sEndpoint{Name, Path, nullptr, 0, nullptr, {}, 0});
+        gState.Listed.push_back(&gState.All.back());
+    }
+    Announce(DBT_DEVICEARRIVAL, Path);
 }
 
 void cWinApiSimulation::Unplug(const QString& Path)
 {
-    std::lock_guard<std::mutex> lock(gState.Lock);
-    auto& listed = gState.Listed;
-    listed.erase(std::remove_if(listed.begin(), listed.end(), [&](const sEndpoint* Device) { return Device->Path == Path; }), listed.end());
-}
-
-void cWinApiSimulation::SendDeviceChange(WPARAM Event, const QString& Path)
-{
-    const std::wstring path = Path.toStdWString();
-    const std::size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (path.size() + 1) * sizeof(WCHAR);
-    std::vector<std::uint64_t> storage(size / 8 + 1, 0); // aligned for the broadcast record
-    auto* broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(storage.data());
-    broadcast->dbcc_size = static_cast<DWORD>(size);
-    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    std::memcpy(broadcast->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
-    gSimWindowProcedure(HWND_MESSAGE, WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(broadcast));
+    {
+        std::lock_guard<std::mutex> lock(gState.Lock);
+        auto& listed = gState.Listed;
+        listed.erase(std::remove_if(listed.begin(), listed.end(), [&](const sEndpoint* Device) { return Device->Path == Path; }), listed.end());
+    }
+    Announce(DBT_DEVICEREMOVECOMPLETE, Path.toUpper());
 }
 
 bool cWinApiSimulation::Deliver(const QString& Path, const QByteArray& Bytes)
 {
-    return CallBack(Path, false, [&](sEndpoint& Input, std::unique_lock<std::mutex>& Lock) {
-        UINT message = MIM_DATA;
-        DWORD_PTR param = 0;
-        if (Bytes.startsWith('\xF0'))
-        {
-            if (Input.Queued.empty())
-                return false;
-            const LPMIDIHDR header = Input.Queued.front();
-            Input.Queued.erase(Input.Queued.begin());
-            header->dwBytesRecorded = std::min(static_cast<DWORD>(Bytes.size()), header->dwBufferLength);
-            std::memcpy(header->lpData, Bytes.constData(), header->dwBytesRecorded);
-            message = MIM_LONGDATA;
-            param = reinterpret_cast<DWORD_PTR>(header);
-        }
-        for (int at = 0; message == MIM_DATA && at < std::min(3, Bytes.size()); ++at)
-            param |= static_cast<DWORD_PTR>(static_cast<BYTE>(Bytes[at])) << (8 * at);
-        const tInputCallback callback = Input.Callback;
-        Lock.unlock();
-        callback(reinterpret_cast<HMIDIIN>(&Input), message, Input.Instance, param, 0);
+    return CallBack(Path, false, [&](sEndpoint& Input, UINT& Message, DWORD_PTR& Param) {
+        for (int at = 0; at < std::min(3, Bytes.size()); ++at)
+            Param |= static_cast<DWORD_PTR>(static_cast<BYTE>(Bytes[at])) << (8 * at);
+        if (!Bytes.startsWith('\xF0'))
+            return true;
+        if (Input.Queued.empty())
+            return false;
+        const LPMIDIHDR header = Input.Queued.front();
+        Input.Queued.erase(Input.Queued.begin());
+        header->dwBytesRecorded = std::min(static_cast<DWORD>(Bytes.size()), header->dwBufferLength);
+        std::memcpy(header->lpData, Bytes.constData(), header->dwBytesRecorded);
+        Message = MIM_LONGDATA;
+        Param = reinterpret_cast<DWORD_PTR>(header);
         return true;
     });
 }
 
+// The driver's own copy of the bytes, gone after the callback (its length passed as the message).
 bool cWinApiSimulation::SendFromDaw(const QString& Name, const QByteArray& Bytes)
 {
-    return CallBack(Name, true, [&](sEndpoint& Port, std::unique_lock<std::mutex>& Lock) {
-        const tVirtualMIDIDataCallback callback = Port.DriverCallback;
-        Lock.unlock();
-        std::vector<BYTE> bytes(Bytes.begin(), Bytes.end()); // the driver's own copy, gone after the callback
-        callback(reinterpret_cast<tVirtualMIDIPort>(&Port), Bytes.isNull() ? nullptr : bytes.data(), static_cast<DWORD>(bytes.size()), 0);
+    std::vector<BYTE> bytes(Bytes.begin(), Bytes.end());
+    return CallBack(Name, true, [&](sEndpoint&, UINT& Length, DWORD_PTR& Data) {
+        Length = static_cast<UINT>(bytes.size());
+        Data = Bytes.isNull() ? 0 : reinterpret_cast<DWORD_PTR>(bytes.data());
         return true;
     });
 }
