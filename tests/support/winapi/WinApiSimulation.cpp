@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstddef>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -14,15 +13,14 @@ namespace
 {
 typedef void(CALLBACK* tInputCallback)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
-// A device, or a driver port (Path is then its name). A callback is set while it is open; InFlight
+// A device, or a driver port (Path is then its name). Callback is set while it is open; InFlight
 // counts the callbacks under way, which closing waits for, as WinMM and the driver do.
 struct sEndpoint
 {
     QString Name;
     QString Path;
-    tInputCallback Callback = nullptr;
+    DWORD_PTR Callback = 0;
     DWORD_PTR Instance = 0;
-    tVirtualMIDIDataCallback DriverCallback = nullptr;
     std::vector<LPMIDIHDR> Queued;
     int InFlight = 0;
 };
@@ -53,16 +51,15 @@ template <typename tPrepare> bool CallBack(const QString& Path, bool Driver, tPr
     {
         UINT message = MIM_DATA;
         DWORD_PTR param = 0;
-        if (open.Path != Path || (Driver ? open.DriverCallback == nullptr : open.Callback == nullptr) || !Prepare(open, message, param))
+        if (open.Path != Path || open.Callback == 0 || !Prepare(open, message, param))
             continue;
         ++open.InFlight;
-        const tInputCallback callback = open.Callback;
-        const tVirtualMIDIDataCallback driverCallback = open.DriverCallback;
+        const DWORD_PTR callback = open.Callback;
         lock.unlock();
         if (Driver)
-            driverCallback(reinterpret_cast<tVirtualMIDIPort>(&open), reinterpret_cast<LPBYTE>(param), message, 0);
+            reinterpret_cast<tVirtualMIDIDataCallback>(callback)(reinterpret_cast<tVirtualMIDIPort>(&open), reinterpret_cast<LPBYTE>(param), message, 0);
         else
-            callback(reinterpret_cast<HMIDIIN>(&open), message, open.Instance, param, 0);
+            reinterpret_cast<tInputCallback>(callback)(reinterpret_cast<HMIDIIN>(&open), message, open.Instance, param, 0);
         lock.lock();
         --open.InFlight;
         gState.Idle.notify_all();
@@ -71,24 +68,15 @@ template <typename tPrepare> bool CallBack(const QString& Path, bool Driver, tPr
     return false;
 }
 
-// No callback starts from now on, and the one under way has returned.
-void Close(sEndpoint* Endpoint)
-{
-    std::unique_lock<std::mutex> lock(gState.Lock);
-    Endpoint->Callback = nullptr;
-    Endpoint->DriverCallback = nullptr;
-    gState.Idle.wait(lock, [Endpoint] { return Endpoint->InFlight == 0; });
-}
-
 tVirtualMIDIPort CALLBACK SimCreatePort(LPCWSTR Name, tVirtualMIDIDataCallback Callback, DWORD_PTR, DWORD, DWORD)
 {
     std::lock_guard<std::mutex> lock(gState.Lock);
-    gState.All.push_back(sEndpoint{QString(), QString::fromWCharArray(Name), nullptr, 0, Callback, {}, 0});
+    gState.All.push_back(sEndpoint{QString(), QString::fromWCharArray(Name), reinterpret_cast<DWORD_PTR>(Callback), 0, {}, 0});
     return reinterpret_cast<tVirtualMIDIPort>(&gState.All.back());
 }
 
 BOOL CALLBACK SimSendData(tVirtualMIDIPort, LPBYTE, DWORD) { return TRUE; }
-void CALLBACK SimClosePort(tVirtualMIDIPort Port) { Close(At(Port)); }
+void CALLBACK SimClosePort(tVirtualMIDIPort Port) { midiInReset(reinterpret_cast<HMIDIIN>(Port)); }
 } // namespace
 
 FARPROC GetProcAddress(HMODULE, const char* ProcName)
@@ -102,24 +90,21 @@ FARPROC GetProcAddress(HMODULE, const char* ProcName)
 
 MMRESULT midiInGetDevCapsW(UINT_PTR Index, MIDIINCAPSW* Caps, UINT)
 {
-    const sEndpoint* device = Device(Index);
-    if (device == nullptr || device->Name.isEmpty())
-        return MMSYSERR_NODRIVER;
-    Caps->szPname[device->Name.left(MAXPNAMELEN - 1).toWCharArray(Caps->szPname)] = 0;
-    return MMSYSERR_NOERROR;
+    const QString name = Device(Index)->Name.left(MAXPNAMELEN - 1);
+    Caps->szPname[name.toWCharArray(Caps->szPname)] = 0;
+    return name.isEmpty() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 // The two interface-path queries: the size of the path in bytes, then the path.
 MMRESULT midiInMessage(HMIDIIN Index, UINT Message, DWORD_PTR Param1, DWORD_PTR)
 {
-    const sEndpoint* device = Device(reinterpret_cast<UINT_PTR>(Index));
-    const std::wstring path = device != nullptr ? device->Path.toStdWString() : std::wstring();
+    const std::wstring path = Device(reinterpret_cast<UINT_PTR>(Index))->Path.toStdWString();
     const ULONG bytes = static_cast<ULONG>((path.size() + 1) * sizeof(WCHAR));
     if (Message == 0x80D)
         *reinterpret_cast<ULONG*>(Param1) = bytes;
     else
         std::memcpy(reinterpret_cast<void*>(Param1), path.c_str(), bytes);
-    return device != nullptr ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
+    return MMSYSERR_NOERROR;
 }
 
 UINT midiInGetNumDevs()
@@ -130,11 +115,10 @@ UINT midiInGetNumDevs()
 
 MMRESULT midiInOpen(HMIDIIN* Handle, UINT Index, DWORD_PTR Callback, DWORD_PTR Instance, DWORD)
 {
-    sEndpoint* device = Device(Index);
+    *Handle = reinterpret_cast<HMIDIIN>(Device(Index));
     std::lock_guard<std::mutex> lock(gState.Lock);
-    device->Callback = reinterpret_cast<tInputCallback>(Callback);
-    device->Instance = Instance;
-    *Handle = reinterpret_cast<HMIDIIN>(device);
+    At(*Handle)->Callback = Callback;
+    At(*Handle)->Instance = Instance;
     return MMSYSERR_NOERROR;
 }
 
@@ -145,35 +129,15 @@ MMRESULT midiInAddBuffer(HMIDIIN Handle, LPMIDIHDR Header, UINT)
     return MMSYSERR_NOERROR;
 }
 
-// Stops input and waits for the callback under way, then hands every queued buffer back with a
-// count of 0 through the callback, on the calling thread.
+// Closing a driver port too: no callback starts from now on, the one under way has returned, and the
+// queued buffers come back unused.
 MMRESULT midiInReset(HMIDIIN Handle)
 {
-    const tInputCallback callback = At(Handle)->Callback;
-    Close(At(Handle));
-    std::vector<LPMIDIHDR> queued;
-    {
-        std::lock_guard<std::mutex> lock(gState.Lock);
-        queued.swap(At(Handle)->Queued);
-    }
-    for (LPMIDIHDR header : queued)
-        callback(Handle, MIM_LONGDATA, At(Handle)->Instance, reinterpret_cast<DWORD_PTR>(header), (header->dwBytesRecorded = 0));
+    std::unique_lock<std::mutex> lock(gState.Lock);
+    At(Handle)->Callback = 0;
+    At(Handle)->Queued.clear();
+    gState.Idle.wait(lock, [Handle] { return At(Handle)->InFlight == 0; });
     return MMSYSERR_NOERROR;
-}
-
-// A buffer still queued is still WinMM's: it can be neither unprepared nor the input closed.
-MMRESULT midiInUnprepareHeader(HMIDIIN Handle, LPMIDIHDR, UINT)
-{
-    std::lock_guard<std::mutex> lock(gState.Lock);
-    return At(Handle)->Queued.empty() ? MMSYSERR_NOERROR : MIDIERR_STILLPLAYING;
-}
-
-MMRESULT midiInClose(HMIDIIN Handle)
-{
-    const MMRESULT result = midiInUnprepareHeader(Handle, nullptr, 0);
-    if (result == MMSYSERR_NOERROR)
-        Close(At(Handle));
-    return result;
 }
 
 void cWinApiSimulation::Reset()
@@ -186,35 +150,29 @@ void cWinApiSimulation::Reset()
 // Tells the registry listening, if any, on the calling thread as the event loop dispatches it.
 static void Announce(WPARAM Event, const QString& Path)
 {
-    struct
-    {
-        DEV_BROADCAST_DEVICEINTERFACE_W Header;
-        WCHAR Rest[260];
-    } broadcast{};
-    broadcast.Header.dbcc_size = sizeof broadcast;
-    broadcast.Header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    broadcast.Header.dbcc_name[Path.left(260).toWCharArray(broadcast.Header.dbcc_name)] = 0;
+    DEV_BROADCAST_DEVICEINTERFACE_W broadcast[16] = {}; // the path goes on past the first record
+    broadcast->dbcc_size = sizeof broadcast;
+    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast->dbcc_name[Path.left(200).toWCharArray(broadcast->dbcc_name)] = 0;
     if (gSimWindowData != 0)
-        gSimWindowProcedure(HWND_MESSAGE, WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(&broadcast));
+        gSimWindowProcedure(HWND_MESSAGE, WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(broadcast));
 }
 
 void cWinApiSimulation::Plug(const QString& Name, const QString& Path)
 {
-    {
-        std::lock_guard<std::mutex> lock(gState.Lock);
-        gState.All.push_back(sEndpoint{Name, Path, nullptr, 0, nullptr, {}, 0});
-        gState.Listed.push_back(&gState.All.back());
-    }
+    std::unique_lock<std::mutex> lock(gState.Lock);
+    gState.All.push_back(sEndpoint{Name, Path, 0, 0, {}, 0});
+    gState.Listed.push_back(&gState.All.back());
+    lock.unlock();
     Announce(DBT_DEVICEARRIVAL, Path);
 }
 
 void cWinApiSimulation::Unplug(const QString& Path)
 {
-    {
-        std::lock_guard<std::mutex> lock(gState.Lock);
-        auto& listed = gState.Listed;
-        listed.erase(std::remove_if(listed.begin(), listed.end(), [&](const sEndpoint* Device) { return Device->Path == Path; }), listed.end());
-    }
+    std::unique_lock<std::mutex> lock(gState.Lock);
+    const auto gone = [&](const sEndpoint* Device) { return Device->Path == Path; };
+    gState.Listed.erase(std::remove_if(gState.Listed.begin(), gState.Listed.end(), gone), gState.Listed.end());
+    lock.unlock();
     Announce(DBT_DEVICEREMOVECOMPLETE, Path.toUpper());
 }
 

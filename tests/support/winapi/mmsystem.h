@@ -29,11 +29,7 @@ struct MIDIHDR // the members Quillon uses
 };
 typedef MIDIHDR* LPMIDIHDR;
 
-struct MIDIINCAPSW // the member Quillon reads
-{
-    WCHAR szPname[MAXPNAMELEN];
-};
-typedef MIDIINCAPSW MIDIOUTCAPSW;
+typedef struct { WCHAR szPname[MAXPNAMELEN]; } MIDIINCAPSW, MIDIOUTCAPSW; // the member Quillon reads
 
 // Inputs are carried out in WinApiSimulation.cpp; output succeeds at once, and no test reads it.
 UINT midiInGetNumDevs();
@@ -43,22 +39,15 @@ MMRESULT midiInOpen(HMIDIIN* Handle, UINT DeviceId, DWORD_PTR Callback, DWORD_PT
 inline MMRESULT midiInStart(HMIDIIN) { return MMSYSERR_NOERROR; }
 inline MMRESULT midiInStop(HMIDIIN) { return MMSYSERR_NOERROR; }
 MMRESULT midiInReset(HMIDIIN Handle);
-MMRESULT midiInClose(HMIDIIN Handle);
+inline MMRESULT midiInClose(HMIDIIN Handle) { return midiInReset(Handle); }
 inline MMRESULT midiInPrepareHeader(HMIDIIN, LPMIDIHDR, UINT) { return MMSYSERR_NOERROR; }
-MMRESULT midiInUnprepareHeader(HMIDIIN Handle, LPMIDIHDR Header, UINT Size);
+inline MMRESULT midiInUnprepareHeader(HMIDIIN, LPMIDIHDR, UINT) { return MMSYSERR_NOERROR; }
 MMRESULT midiInAddBuffer(HMIDIIN Handle, LPMIDIHDR Header, UINT Size);
 
 inline UINT midiOutGetNumDevs() { return midiInGetNumDevs(); }
 inline MMRESULT midiOutGetDevCapsW(UINT_PTR Id, MIDIOUTCAPSW* Caps, UINT Size) { return midiInGetDevCapsW(Id, Caps, Size); }
-inline MMRESULT midiOutMessage(HMIDIOUT Handle, UINT Message, DWORD_PTR Param1, DWORD_PTR Param2)
-{
-    return midiInMessage(reinterpret_cast<HMIDIIN>(Handle), Message, Param1, Param2);
-}
-inline MMRESULT midiOutOpen(HMIDIOUT* Handle, UINT DeviceId, DWORD_PTR, DWORD_PTR, DWORD)
-{
-    *Handle = reinterpret_cast<HMIDIOUT>(static_cast<UINT_PTR>(DeviceId) + 1);
-    return DeviceId < midiInGetNumDevs() ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
-}
+inline MMRESULT midiOutMessage(HMIDIOUT Id, UINT Message, DWORD_PTR Param1, DWORD_PTR) { return midiInMessage(reinterpret_cast<HMIDIIN>(Id), Message, Param1, 0); }
+inline MMRESULT midiOutOpen(HMIDIOUT* Handle, UINT, DWORD_PTR, DWORD_PTR, DWORD) { return (*Handle = reinterpret_cast<HMIDIOUT>(1)), MMSYSERR_NOERROR; }
 inline MMRESULT midiOutClose(HMIDIOUT) { return MMSYSERR_NOERROR; }
 inline MMRESULT midiOutReset(HMIDIOUT) { return MMSYSERR_NOERROR; }
 inline MMRESULT midiOutPrepareHeader(HMIDIOUT, LPMIDIHDR, UINT) { return MMSYSERR_NOERROR; }
