@@ -1,6 +1,5 @@
 #pragma once
-// Stand-in for <dbt.h> in Linux test builds: the device-change events and broadcast records that
-// Quillon's Windows back-end reads. Include <windows.h> first, as with the real header.
+// Stand-in for <dbt.h> in Linux test builds. Include <windows.h> first, as with the real header.
 
 #define DBT_DEVICEARRIVAL 0x8000
 #define DBT_DEVICEREMOVECOMPLETE 0x8004
@@ -12,7 +11,6 @@ struct DEV_BROADCAST_HDR
     DWORD dbch_devicetype;
     DWORD dbch_reserved;
 };
-typedef DEV_BROADCAST_HDR* PDEV_BROADCAST_HDR;
 
 struct DEV_BROADCAST_DEVICEINTERFACE_W
 {
@@ -20,7 +18,5 @@ struct DEV_BROADCAST_DEVICEINTERFACE_W
     DWORD dbcc_devicetype;
     DWORD dbcc_reserved;
     GUID dbcc_classguid;
-    // Variable length: the path goes on up to dbcc_size.
-    WCHAR dbcc_name[1];
+    WCHAR dbcc_name[1]; // goes on up to dbcc_size
 };
-typedef DEV_BROADCAST_DEVICEINTERFACE_W* PDEV_BROADCAST_DEVICEINTERFACE_W;

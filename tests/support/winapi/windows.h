@@ -1,57 +1,33 @@
 #pragma once
-// Stand-in for <windows.h> in Linux test builds: only the types, constants and functions that
-// Quillon's Windows back-end uses, with the sizes and values of the real header. The functions are
-// carried out by the simulation in WinApiSimulation.cpp; tests steer it through cWinApiSimulation.
+// Stand-in for <windows.h> in Linux test builds: only what Quillon's Windows back-end uses, with the
+// values of the real header.
 
-#include <cstddef>
 #include <cstdint>
 
-#define WINAPI
 #define CALLBACK
 #define TRUE 1
 #define FALSE 0
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define WM_DEVICECHANGE 0x0219
+#define DEVICE_NOTIFY_WINDOW_HANDLE 0x00000000
+#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<std::intptr_t>(-3)))
+#define GWLP_USERDATA (-21)
 
 typedef int BOOL;
-typedef unsigned char BYTE;
-typedef BYTE* LPBYTE;
+typedef unsigned char BYTE, *LPBYTE;
 typedef unsigned short WORD;
-typedef std::uint32_t DWORD;
-typedef DWORD* LPDWORD;
 typedef unsigned int UINT;
-typedef std::uint32_t ULONG;
-typedef std::int32_t LONG;
-typedef std::uintptr_t DWORD_PTR;
-typedef std::uintptr_t UINT_PTR;
-typedef std::uintptr_t WPARAM;
-typedef std::intptr_t LPARAM;
-typedef std::intptr_t LRESULT;
-typedef char* LPSTR;
+typedef std::uint32_t DWORD, ULONG;
+typedef std::uintptr_t DWORD_PTR, UINT_PTR, WPARAM;
+typedef std::intptr_t LPARAM, LRESULT, LONG_PTR;
 typedef wchar_t WCHAR;
-typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
-typedef void* LPVOID;
-typedef void* PVOID;
-typedef void* HANDLE;
+typedef void* HDEVNOTIFY;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-typedef std::intptr_t(WINAPI* FARPROC)();
-
-struct POINT
-{
-    LONG x;
-    LONG y;
-};
-
-struct MSG
-{
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    DWORD time;
-    POINT pt;
-};
+typedef std::intptr_t (*FARPROC)();
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
 struct GUID
 {
@@ -61,29 +37,6 @@ struct GUID
     BYTE Data4[8];
 };
 
-// Errors, per thread, as the kernel keeps them.
-DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD Error);
-#define ERROR_MOD_NOT_FOUND 126L
-#define ERROR_ALREADY_EXISTS 183L
-
-HMODULE WINAPI LoadLibraryW(LPCWSTR FileName);
-FARPROC WINAPI GetProcAddress(HMODULE Module, const char* ProcName);
-BOOL WINAPI FreeLibrary(HMODULE Module);
-void WINAPI Sleep(DWORD Milliseconds);
-
-// Device-change notifications (winuser.h).
-#define WM_DEVICECHANGE 0x0219
-#define DEVICE_NOTIFY_WINDOW_HANDLE 0x00000000
-typedef PVOID HDEVNOTIFY;
-HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE Recipient, LPVOID NotificationFilter, DWORD Flags);
-BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle);
-
-// Message-only windows (winuser.h): the class, the window, its user data, its default procedure.
-typedef WORD ATOM;
-typedef std::intptr_t LONG_PTR;
-typedef struct HMENU__* HMENU;
-typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 struct WNDCLASSEXW // the members Quillon sets
 {
     UINT cbSize;
@@ -91,14 +44,24 @@ struct WNDCLASSEXW // the members Quillon sets
     HINSTANCE hInstance;
     LPCWSTR lpszClassName;
 };
-#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<std::intptr_t>(-3)))
-#define GWLP_USERDATA (-21)
-#define ERROR_CLASS_ALREADY_EXISTS 1410L
-HMODULE WINAPI GetModuleHandleW(LPCWSTR ModuleName);
-ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* Class);
-HWND WINAPI CreateWindowExW(DWORD ExStyle, LPCWSTR ClassName, LPCWSTR WindowName, DWORD Style, int X, int Y, int Width,
-                            int Height, HWND Parent, HMENU Menu, HINSTANCE Instance, LPVOID Param);
-BOOL WINAPI DestroyWindow(HWND Window);
-LONG_PTR WINAPI SetWindowLongPtrW(HWND Window, int Index, LONG_PTR Value);
-LONG_PTR WINAPI GetWindowLongPtrW(HWND Window, int Index);
-LRESULT WINAPI DefWindowProcW(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
+
+// The calls that need no more than this are carried out here, the others in WinApiSimulation.cpp.
+inline thread_local DWORD gSimLastError = 0;
+inline WNDPROC gSimWindowProcedure = nullptr;
+inline LONG_PTR gSimWindowData = 0;
+inline DWORD GetLastError() { return gSimLastError; }
+inline void SetLastError(DWORD Error) { gSimLastError = Error; }
+inline HMODULE LoadLibraryW(LPCWSTR) { return reinterpret_cast<HMODULE>(&gSimWindowData); }
+FARPROC GetProcAddress(HMODULE Module, const char* ProcName);
+inline BOOL FreeLibrary(HMODULE) { return TRUE; }
+inline void Sleep(DWORD) {} // nothing waits: every output is done at once
+inline HDEVNOTIFY RegisterDeviceNotificationW(void* Recipient, void*, DWORD) { return Recipient; }
+inline BOOL UnregisterDeviceNotification(HDEVNOTIFY) { return TRUE; }
+inline HMODULE GetModuleHandleW(LPCWSTR) { return nullptr; }
+// One notification window at a time, made and used on the test's thread.
+inline WORD RegisterClassExW(const WNDCLASSEXW* Class) { return (gSimWindowProcedure = Class->lpfnWndProc), 1; }
+inline HWND CreateWindowExW(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, void*, HINSTANCE, void*) { return HWND_MESSAGE; }
+inline BOOL DestroyWindow(HWND) { return TRUE; }
+inline LONG_PTR SetWindowLongPtrW(HWND, int, LONG_PTR Value) { return (gSimWindowData = Value), 0; }
+inline LONG_PTR GetWindowLongPtrW(HWND, int) { return gSimWindowData; }
+inline LRESULT DefWindowProcW(HWND, UINT, WPARAM, LPARAM) { return 0; }
