@@ -43,7 +43,10 @@ QList<QByteArray> Burst(int Count)
 {
     QList<QByteArray> messages;
     for (int i = 0; i < Count; ++i)
-        messages << QByteArray{char(0xB0 + i % 16), char(i / 128 % 128), char(i % 128)};
+    {
+        const char message[3] = {char(0xB0 + i % 16), char(i / 128 % 128), char(i % 128)};
+        messages << QByteArray(message, 3);
+    }
     return messages;
 }
 
