@@ -50,8 +50,6 @@ void tst_MapChecker::findings_data()
     const auto rule = [](const QString& From, const QString& To) { return Map("", "", QString(kRule).replace(From, To)); };
     QTest::newRow("a sound map") << Map("", "", kRule) << "" << "";
     QTest::newRow("misspelled rules key") << Map("", "", "", R"(, ^"rulez": [])") << "warning: $.rulez" << R"(did you mean "rules"?)";
-    QTest::newRow("alias of type inptu") << Map(R"(, {"type": ^"inptu", "name": "X", "alias": "Y"})", "", kRule)
-                                         << "warning: $.port_aliases[2].type" << R"(did you mean "input"?)";
     QTest::newRow("variable letter of two characters")
         << Map("", R"(, ^{"name": "x", "variable_name": "ch", "default": 0, "values": []})", kRule) << "rejected: $.variables[1]"
         << R"(Invalid "variable_name": ch)";
@@ -59,8 +57,6 @@ void tst_MapChecker::findings_data()
                                               << "warning: $.rules[0].outgoing.ports[0]" << R"("Quillon MIDI X" is no virtual port)";
     QTest::newRow("outgoing capture never captured") << rule("\"E0 v v\"", "^\"E0 w v\"") << "rejected: $.rules[0].outgoing.midi"
                                                      << R"(token "w" copies)";
-    QTest::newRow("optional keys of a sound rule")
-        << rule("}}", R"(}, "only_when_changed": true, "needs_console": true, "value": {"from": "v", "to": "w"}})") << "" << "";
     QTest::newRow("fader marked safe") << rule("}}", R"(}, "safe": ^true})") << "rejected: $.rules[0].safe" << "never safe";
     QTest::newRow("not JSON") << Map("", "", R"({"name": "x",^})") << "rejected: " << "not valid JSON";
     QTest::newRow("a sound index") << kIndex << "" << "";
