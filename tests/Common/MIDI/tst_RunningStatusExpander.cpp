@@ -1,6 +1,6 @@
 // Running-status expansion: a table of what each kind of byte does, and console traffic expanded in
-// one read equals the same traffic expanded in random pieces. Edge cases beyond these are the
-// invariants of fuzz/fuzz_midi_stream.
+// one read equals the same traffic expanded in random pieces. Edge cases beyond these (stray end
+// bytes, cut messages) are fuzz/fuzz_midi_stream's, checked against a second formulation there.
 
 #include "Common/MIDI/RunningStatusExpander.h"
 #include "tests/support/ConsoleTraffic.h"
@@ -32,9 +32,7 @@ void tst_RunningStatusExpander::insertsStatusBytes_data()
     };
     row("running status, notes and channel pressure", {"903c7f3e7fd11011"}, "903c7f903e7fd110d111");
     row("exclusive, system common and data before any status unchanged", {"0102f00102f703f210203040"}, "0102f00102f703f210203040");
-    row("stray end byte ends running status", {"903c7ff73e7f"}, "903c7ff73e7f");
     row("real-time bytes stay in place and keep running status", {"903cf87f3efe7fc005f806"}, "903cf87f903efe7fc005f8c006");
-    row("new status cuts a partial message", {"903cb0076408"}, "903cb00764b008");
     row("running status across reads, empty ones too", {"903c7f3e", "", "7f4000", "b0", "0764"}, "903c7f903e7f904000b00764");
     row("exclusive data across reads is never expanded", {"903c7ff0", "0102", "03f7"}, "903c7ff0010203f7");
 }
