@@ -234,6 +234,8 @@ void tst_SystemMIDIConfigurationJack::consolePortsComeAndGo()
     connect(&registry, &cSystemMIDIConfiguration::OutputAddedSignal, this, record("out+ "));
     connect(&registry, &cSystemMIDIConfiguration::InputRemovedSignal, this, record("in- "));
     connect(&registry, &cSystemMIDIConfiguration::OutputRemovedSignal, this, record("out- "));
+    WAIT_FOR_QUILLON();
+    QCOMPARE(registry.GetInputNames() + registry.GetOutputNames(), QStringList());
     for (int plug = 0; plug < 2; ++plug)
     {
         auto desk = std::make_unique<cJackPeer>("desk");
