@@ -1,6 +1,6 @@
 // Quillon's JACK client against a real JACK server: ports under the names the user sees, bytes both
 // ways, a full ring that refuses and counts, console ports that come and go, the DAW's connections
-// kept across reloads and restarts.
+// kept across reloads and restarts, and no server at all.
 
 #include "Common/MIDI/MIDIClientJack.h"
 #include "Common/MIDI/MIDIConnectionMemory.h"
@@ -127,6 +127,7 @@ private slots:
     void reportsWhatAFullRingDrops();
     void consolePortsComeAndGo();
     void keepsTheDawsConnections();
+    void runsWithoutAServer();
 
 private:
     cJackServer mJack;
@@ -313,6 +314,26 @@ void tst_SystemMIDIConfigurationJack::keepsTheDawsConnections()
     restart();
     QTest::qWait(1000);
     QCOMPARE(daw.Connections(daw.Out()), QStringList());
+}
+
+void tst_SystemMIDIConfigurationJack::runsWithoutAServer()
+{
+    // Quillon says why its ports reach nobody, once, and runs on.
+    const QByteArray server = qgetenv("JACK_DEFAULT_SERVER");
+    qputenv("JACK_DEFAULT_SERVER", server + "-absent");
+    cLogCapture log;
+    {
+        cSystemMIDIConfigurationJack registry;
+        registry.CreateVirtualInputOutput(kPort);
+        registry.GetOutput(kPort)->Write(Hex("903c7f"));
+        QByteArray data("stale");
+        registry.GetInput(kPort)->Read(data);
+        QVERIFY(data.isEmpty() && registry.GetInputCount() + registry.GetOutputCount() == 0);
+    }
+    qputenv("JACK_DEFAULT_SERVER", server);
+    QCOMPARE(log.Messages().size(), 2);
+    QVERIFY2(log.Messages().at(0).startsWith("No MIDI system could be opened (jack: no JACK server is running)"), qPrintable(log.Lines().join("")));
+    QCOMPARE(log.Messages().at(1), QString("Virtual MIDI port \"Quillon MIDI Test\" reaches no DAW: no JACK server is running"));
 }
 
 QTEST_GUILESS_MAIN(tst_SystemMIDIConfigurationJack)
