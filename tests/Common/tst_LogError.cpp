@@ -2,10 +2,10 @@
 #include "tests/support/LogCapture.h"
 
 #include <QSet>
-#include <QThread>
 #include <QtTest>
 
 #include <atomic>
+#include <thread>
 #include <vector>
 
 class tst_LogError : public QObject
@@ -33,23 +33,17 @@ void tst_LogError::keepsLinesWholeAcrossThreads()
     constexpr int kThreads = 16;
     constexpr int kLinesEach = 400;
     std::atomic<int> waiting{kThreads};
-    std::vector<QThread*> threads;
+    std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
-    {
-        threads.push_back(QThread::create([t, &waiting] {
+        threads.emplace_back([t, &waiting] {
             const QByteArray filler(kLogErrorBufferSize / 2, char('a' + t));
             for (waiting.fetch_sub(1); waiting.load() > 0;)
-                QThread::yieldCurrentThread();
+                std::this_thread::yield();
             for (int i = 0; i < kLinesEach; ++i)
                 LogError("thread.cpp", t, "%d %s %d", t, filler.constData(), i);
-        }));
-        threads.back()->start();
-    }
-    for (QThread* thread : threads)
-    {
-        QVERIFY(thread->wait(60000));
-        delete thread;
-    }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
     const QRegularExpression whole("^ERROR: (\\d+) ([a-p])\\2* \\d+\\t\\(thread\\.cpp:\\1\\)\\n$");
     QSet<QString> distinct;
     for (const QString& line : capture.Lines())

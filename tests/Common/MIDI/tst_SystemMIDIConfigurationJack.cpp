@@ -30,14 +30,6 @@ QByteArray Hex(const char* Text)
     return QByteArray::fromHex(Text);
 }
 
-QByteArray Exclusive(int Length)
-{
-    QByteArray message(Length, '\x11');
-    message[0] = '\xF0';
-    message[Length - 1] = '\xF7';
-    return message;
-}
-
 // Control changes, 0xB0 to 0xBF in turn: far more than one period's buffer carries.
 QList<QByteArray> Burst(int Count)
 {
@@ -159,8 +151,8 @@ void tst_SystemMIDIConfigurationJack::virtualPortCarriesBytesBothWays_data()
 
     QTest::newRow("running-status pair") << Hex("903c7f3d00") << QList<QByteArray>{Hex("903c7f"), Hex("903d00")}
                                          << QList<QByteArray>{Hex("903c7f"), Hex("903d00")} << Hex("903c7f903d00");
-    QTest::newRow("exclusive of 1000 bytes")
-        << Exclusive(1000) << QList<QByteArray>{Exclusive(1000)} << QList<QByteArray>{Exclusive(1000)} << Exclusive(1000);
+    const QByteArray exclusive = Hex("f0") + QByteArray(998, '\x11') + Hex("f7");
+    QTest::newRow("exclusive of 1000 bytes") << exclusive << QList<QByteArray>{exclusive} << QList<QByteArray>{exclusive} << exclusive;
     QTest::newRow("clock inside a message, several messages in one write")
         << Hex("b007f864c510f04301f7e00040f6") << QList<QByteArray>{Hex("b00764"), Hex("c510"), Hex("f04301f7"), Hex("e00040"), Hex("f6")}
         << QList<QByteArray>{Hex("b00764"), Hex("f8"), Hex("fe"), Hex("c510")} << Hex("b00764f8fec510");
@@ -322,18 +314,16 @@ void tst_SystemMIDIConfigurationJack::runsWithoutAServer()
     const QByteArray server = qgetenv("JACK_DEFAULT_SERVER");
     qputenv("JACK_DEFAULT_SERVER", server + "-absent");
     cLogCapture log;
-    {
-        cSystemMIDIConfigurationJack registry;
-        registry.CreateVirtualInputOutput(kPort);
-        registry.GetOutput(kPort)->Write(Hex("903c7f"));
-        QByteArray data("stale");
-        registry.GetInput(kPort)->Read(data);
-        QVERIFY(data.isEmpty() && registry.GetInputCount() + registry.GetOutputCount() == 0);
-    }
+    auto registry = StartWithPort();
+    registry->GetOutput(kPort)->Write(Hex("903c7f"));
+    QByteArray data("stale");
+    registry->GetInput(kPort)->Read(data);
+    QVERIFY(data.isEmpty() && registry->GetInputCount() + registry->GetOutputCount() == 0);
     qputenv("JACK_DEFAULT_SERVER", server);
-    QCOMPARE(log.Messages().size(), 2);
-    QVERIFY2(log.Messages().at(0).startsWith("No MIDI system could be opened (jack: no JACK server is running)"), qPrintable(log.Lines().join("")));
-    QCOMPARE(log.Messages().at(1), QString("Virtual MIDI port \"Quillon MIDI Test\" reaches no DAW: no JACK server is running"));
+    const QStringList said = log.Messages();
+    QVERIFY2(said.size() == 2 && said[0].startsWith("No MIDI system could be opened (jack: no JACK server is running)") &&
+                 said[1] == "Virtual MIDI port \"Quillon MIDI Test\" reaches no DAW: no JACK server is running",
+             qPrintable(said.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(tst_SystemMIDIConfigurationJack)
