@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the MIDI parser and to the running-status expander and aborts on any
-// broken invariant. Input layout:
+// broken invariant (among them: clock and stray end-of-exclusive bytes change nothing parsed). Input layout:
 //   byte 0      seeds the chunk sizes with which the expander is fed a second time
 //   byte 1      when its top bit is set, a run of 16378 + (low 4 bits) data bytes is put after the
 //               first 0xF0 of the stream, so exclusive messages around the buffer's bound are reached
@@ -114,6 +114,9 @@ protected:
         CHECK((mBuffer[0] & 0xF0) == 0xB0 && mCount == 3);
         Note(0x02, mBuffer, mCount);
     }
+
+public:
+    bool InSysEx() const { return mInSysEx; }
 
 private:
     unsigned mCalls = 0;
@@ -233,5 +236,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size)
     cCheckingParser restored;
     restored.Feed(expanded);
     CHECK(original.Log == restored.Log);
+
+    // Clock bytes anywhere, and end-of-exclusive bytes outside an exclusive message, change nothing
+    // the parser makes of the stream.
+    cCheckingParser plain;
+    tBytes noisy;
+    for (const uint8_t byte : stream)
+    {
+        random ^= random << 13;
+        random ^= random >> 17;
+        random ^= random << 5;
+        if (random % 8 == 0)
+            noisy.push_back(0xF8);
+        else if (random % 8 == 1 && !plain.InSysEx())
+            noisy.push_back(0xF7);
+        noisy.push_back(byte);
+        plain.ParseByte(byte);
+    }
+    cCheckingParser withNoise;
+    withNoise.Feed(noisy);
+    CHECK(withNoise.Log == plain.Log);
     return 0;
 }

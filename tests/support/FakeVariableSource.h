@@ -11,9 +11,6 @@
 class cFakeVariableSource : public cMIDITranslatorVariableSource
 {
 public:
-    cFakeVariableSource() = default;
-    virtual ~cFakeVariableSource() = default;
-
     // Adds a variable "Name"/Letter whose allowed values are 0..255 and whose value is Value.
     void AddVariable(const QString& Letter, uint8_t Value, const QString& Name = QStringLiteral("Test"));
     // SetValue on the first variable with that letter; false when there is none.

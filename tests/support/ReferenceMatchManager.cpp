@@ -2,12 +2,12 @@
 
 #include "Common/LogError.h"
 
+#include <algorithm>
+
 cReferenceMatchManager::cReferenceMatchManager(cMIDIMatchTriggerListener* Listener)
     : mListener(Listener), mRoot(std::make_unique<sNode>())
 {
 }
-
-cReferenceMatchManager::~cReferenceMatchManager() = default;
 
 bool cReferenceMatchManager::SameKey(const sMatchNibble& A, const sMatchNibble& B)
 {
@@ -16,15 +16,13 @@ bool cReferenceMatchManager::SameKey(const sMatchNibble& A, const sMatchNibble& 
     return A.value == B.value;
 }
 
-bool cReferenceMatchManager::Contains(const std::vector<sRecord*>& List, const sRecord* Record)
+namespace
 {
-    for (const sRecord* entry : List)
-    {
-        if (entry == Record)
-            return true;
-    }
-    return false;
+template <typename tRecord> bool Contains(const std::vector<tRecord*>& List, const tRecord* Record)
+{
+    return std::find(List.begin(), List.end(), Record) != List.end();
 }
+} // namespace
 
 void cReferenceMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
 {

@@ -15,7 +15,6 @@ class cReferenceMatchManager
 {
 public:
     explicit cReferenceMatchManager(cMIDIMatchTriggerListener* Listener);
-    virtual ~cReferenceMatchManager();
     cReferenceMatchManager(const cReferenceMatchManager&) = delete;
     cReferenceMatchManager& operator=(const cReferenceMatchManager&) = delete;
 
@@ -48,7 +47,6 @@ private:
     };
 
     static bool SameKey(const sMatchNibble& A, const sMatchNibble& B);
-    static bool Contains(const std::vector<sRecord*>& List, const sRecord* Record);
     static void MatchChildren(const sNode& Node, uint8_t Nibble, std::vector<sNode*>& Continuing,
                               std::vector<sRecord*>& Collected);
     void ProcessNibble(uint8_t Nibble, bool Start);

@@ -29,8 +29,6 @@ private slots:
 
 private:
     void Do(const QString& Action);
-    QString TakeDaw();
-    QString TakeConsole();
 
     QTemporaryDir mDir;
     cJackServer mJack;
@@ -121,23 +119,6 @@ void tst_BridgeSurface::Do(const QString& Action)
     }
 }
 
-QString tst_BridgeSurface::TakeDaw()
-{
-    QMutexLocker lock(&mMutex);
-    const QString text = QString::fromLatin1(mDawBytes.toHex(' '));
-    mDawBytes.clear();
-    return text;
-}
-
-QString tst_BridgeSurface::TakeConsole()
-{
-    const QStringList lines = mConsole.OutputLines();
-    QStringList hex;
-    for (; mConsoleSeen < lines.size(); ++mConsoleSeen)
-        hex << lines.at(mConsoleSeen).section(QLatin1Char('#'), 0, 0).trimmed();
-    return hex.join(QLatin1Char(' '));
-}
-
 void tst_BridgeSurface::aConsoleUserSession()
 {
     const QString ready = QStringLiteral("f0 00 00 66 14 01 51 4c 4e 30 30 30 31 00 00 00 00 f7");
@@ -177,8 +158,13 @@ void tst_BridgeSurface::aConsoleUserSession()
         for (int extra = 0; extra < 25 && waited.elapsed() < 15000;)
         {
             QTest::qWait(20);
-            daw << TakeDaw();
-            console << TakeConsole();
+            {
+                QMutexLocker lock(&mMutex);
+                daw << QString::fromLatin1(mDawBytes.toHex(' '));
+                mDawBytes.clear();
+            }
+            for (const QStringList lines = mConsole.OutputLines(); mConsoleSeen < lines.size(); ++mConsoleSeen)
+                console << lines.at(mConsoleSeen).section(QLatin1Char('#'), 0, 0).trimmed();
             daw.removeAll(QString());
             console.removeAll(QString());
             if (daw.join(' ').size() >= step.at(2).section('|', 0, 0).size() && console.join(' ').size() >= step.at(3).size())
