@@ -6,12 +6,13 @@
 
 #include "MIDITranslator/MIDITranslatorConfiguration.h"
 #include "session/ConsoleSession.h"
-#include "tests/app/WindowFixture.h"
 #include "tests/network/SimulatorProcess.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
 #include "tests/support/RealComponent.h"
+#include "tests/support/TestFile.h"
 
 #include <QTemporaryDir>
+#include <memory>
 #include <QtTest>
 
 namespace
@@ -32,24 +33,25 @@ QByteArray MapFile(const QString& FaderOut)
         .toUtf8();
 }
 
-// A session on loopback with the in-memory registry, its map loaded.
+// A session on loopback with the in-memory registry, its map (one family's) loaded.
 struct sSession
 {
-    sSession(const QString& Map, quint16 ConsolePort, int FirstRetryMs = 100, int LongestRetryMs = 30000)
+    sSession(const QString& FaderOut, quint16 ConsolePort, int FirstRetryMs = 100, int LongestRetryMs = 30000)
     {
         Registry = new cFakeSystemMIDIConfiguration;
         sSessionEnvironment environment;
         environment.Registry = Registry;
         environment.DiscoveryDestination = QHostAddress::LocalHost;
         environment.DiscoveryPort = 9;
-        environment.MapsDirectory = QFileInfo(Map).absolutePath() + '/';
+        environment.MapsDirectory = Dir.path() + '/';
         environment.ConsolePort = ConsolePort;
         environment.FirstRetryMs = FirstRetryMs;
         environment.LongestRetryMs = LongestRetryMs;
         Session.reset(new cConsoleSession(environment));
-        Session->LoadMapFile(Map);
+        Session->LoadMapFile(WriteTestFile(Dir.filePath("map.json"), MapFile(FaderOut)));
         Session->SetChannel(0);
     }
+    QTemporaryDir Dir;
     cFakeSystemMIDIConfiguration* Registry;
     std::unique_ptr<cConsoleSession> Session;
 };
@@ -67,7 +69,6 @@ private slots:
     void consolePortsReachableWhilePresentAndLockHoldsBack();
 
 private:
-    QString Map(const QString& FaderOut);
     QTemporaryDir mDir;
 };
 
@@ -75,12 +76,6 @@ void tst_ConsoleSession::initTestCase()
 {
     QVERIFY(mDir.isValid());
     QUILLON_REQUIRE(cSimulatorProcess::Available(), QStringLiteral("the console simulator is not built"));
-}
-
-QString tst_ConsoleSession::Map(const QString& FaderOut)
-{
-    const QString path = mDir.filePath(QStringLiteral("map-%1.json").arg(qHash(FaderOut)));
-    return WindowFixture::WriteFile(path, MapFile(FaderOut)) ? path : QString();
 }
 
 void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops_data()
@@ -110,12 +105,11 @@ void tst_ConsoleSession::bringsTheConsoleBackAfterItsLinkDrops()
     QFETCH(QString, afterwards);
 
     // On each connection the console waits, sends one fader move and drops the link.
-    const QString script = mDir.filePath("script.txt");
-    QVERIFY(WindowFixture::WriteFile(script, "sleep 1500\nb0 07 33\n"));
+    const QString script = WriteTestFile(mDir.filePath("script.txt"), "sleep 1500\nb0 07 33\n");
     cSimulatorProcess sim;
     QVERIFY2(sim.Start({"--port", "0", "--no-discovery", "--script", script, fault, "3"}), qPrintable(sim.Errors()));
 
-    sSession s(Map(faderOut), sim.TcpPort);
+    sSession s(faderOut, sim.TcpPort);
     s.Session->SetResync(resync);
     s.Session->UseNetwork();
     s.Session->Connect(QHostAddress(QHostAddress::LocalHost));
@@ -139,7 +133,7 @@ void tst_ConsoleSession::triesAgainWithAGrowingPause()
     auto sim = std::make_unique<cSimulatorProcess>();
     QVERIFY2(sim->Start({"--port", "0", "--no-discovery"}), qPrintable(sim->Errors()));
     const QStringList again{"--port", QString::number(sim->TcpPort), "--no-discovery"};
-    sSession s(Map("B*n k m"), sim->TcpPort, 50, 200);
+    sSession s("B*n k m", sim->TcpPort, 50, 200);
     QSignalSpy pauses(s.Session.get(), &cConsoleSession::RetryScheduled);
     s.Session->UseNetwork();
     s.Session->Connect(QHostAddress(QHostAddress::LocalHost));
@@ -163,7 +157,7 @@ void tst_ConsoleSession::triesAgainWithAGrowingPause()
 
 void tst_ConsoleSession::consolePortsReachableWhilePresentAndLockHoldsBack()
 {
-    sSession s(Map("B*n k m"), 9);
+    sSession s("B*n k m", 9);
     s.Session->SetConsoleInput("Desk In");
     s.Session->SetConsoleOutput("Desk Out");
     s.Session->UseMIDIPorts();
