@@ -5,7 +5,6 @@
 
 #include "network/UnitFinder.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QSharedPointer>
@@ -15,16 +14,6 @@
 
 // Long enough that a finder's own timer never fires during a test: the tests poll by hand.
 constexpr int kManualPolls = 24 * 3600 * 1000;
-
-// A unit as a finder reports it after an answer from this loopback console.
-inline sUnit MakeUnit(const QString& Name, const QString& FindString = QStringLiteral("NY Find"))
-{
-    sUnit unit;
-    unit.Address = QHostAddress(QStringLiteral("127.0.0.1"));
-    unit.Name = Name;
-    unit.FindString = FindString;
-    return unit;
-}
 
 // The units carried by a spy on UnitFound or UnitLost.
 inline QList<sUnit> Units(const QSignalSpy& Spy)
@@ -50,15 +39,12 @@ public:
         QObject::connect(&mSocket, &QUdpSocket::readyRead, &mSocket, [this] {
             while (mSocket.hasPendingDatagrams())
             {
-                const qint64 size = mSocket.pendingDatagramSize();
-                QByteArray payload(int(qMax<qint64>(size, 0)), '\0');
-                QHostAddress sender;
+                QByteArray payload(int(qMax<qint64>(mSocket.pendingDatagramSize(), 0)), '\0');
                 quint16 port = 0;
-                const qint64 read = mSocket.readDatagram(payload.data(), payload.size(), &sender, &port);
+                const qint64 read = mSocket.readDatagram(payload.data(), payload.size(), nullptr, &port);
                 if (read < 0)
                     break;
-                payload.truncate(int(read));
-                Queries.append(sReceivedQuery{payload, port});
+                Queries.append(sReceivedQuery{payload.left(int(read)), port});
             }
         });
     }
@@ -67,14 +53,7 @@ public:
     QHostAddress Address() const { return QHostAddress(QHostAddress::LocalHost); }
 
     // Waits (running the event loop) until at least Count queries have come in.
-    bool WaitForQueries(int Count, int TimeoutMs = 10000)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (Queries.size() < Count && waited.elapsed() < TimeoutMs)
-            QTest::qWait(2);
-        return Queries.size() >= Count;
-    }
+    bool WaitForQueries(int Count) { return QTest::qWaitFor([&] { return Queries.size() >= Count; }, 10000); }
 
     // Sends one answer from the given loopback address to the finder and makes the finder take it
     // in before returning. The finder's own notification is held back meanwhile, so the answer is
@@ -85,17 +64,17 @@ public:
         QUdpSocket* finderSocket = Finder.findChild<QUdpSocket*>();
         if (!finderSocket)
             return false;
-        QUdpSocket* sender = SenderAt(From);
+        QSharedPointer<QUdpSocket>& sender = mSenders[From.toString()];
         if (!sender)
-            return false;
+        {
+            sender.reset(new QUdpSocket);
+            if (!sender->bind(From, 0))
+                return false;
+        }
         const bool wasBlocked = finderSocket->blockSignals(true);
-        bool delivered = sender->writeDatagram(Payload, QHostAddress(QHostAddress::LocalHost),
-                                               finderSocket->localPort()) == Payload.size();
-        QElapsedTimer waited;
-        waited.start();
-        while (delivered && !finderSocket->hasPendingDatagrams() && waited.elapsed() < 10000)
-            QTest::qWait(1);
-        delivered = delivered && finderSocket->hasPendingDatagrams();
+        const bool delivered =
+            sender->writeDatagram(Payload, QHostAddress(QHostAddress::LocalHost), finderSocket->localPort()) == Payload.size() &&
+            QTest::qWaitFor([&] { return finderSocket->hasPendingDatagrams(); }, 10000);
         if (delivered)
             QMetaObject::invokeMethod(&Finder, "UDPRead", Qt::DirectConnection);
         finderSocket->blockSignals(wasBlocked);
@@ -105,19 +84,6 @@ public:
     QList<sReceivedQuery> Queries;
 
 private:
-    QUdpSocket* SenderAt(const QHostAddress& From)
-    {
-        const QString key = From.toString();
-        if (!mSenders.contains(key))
-        {
-            QSharedPointer<QUdpSocket> socket(new QUdpSocket);
-            if (!socket->bind(From, 0))
-                return nullptr;
-            mSenders.insert(key, socket);
-        }
-        return mSenders.value(key).data();
-    }
-
     QUdpSocket mSocket;
     QHash<QString, QSharedPointer<QUdpSocket>> mSenders;
 };

@@ -2,7 +2,6 @@
 // Test helper: runs the console simulator (tools/console-sim) as a child process, directly or
 // through a wrapper such as "ip netns exec NAME", and collects what it prints. Test thread only.
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -29,33 +28,21 @@ public:
     // Starts the simulator with Arguments, behind Wrapper when given, and waits for its ready line.
     bool Start(const QStringList& Arguments, const QStringList& Wrapper = QStringList())
     {
-        QStringList command = Wrapper;
-        command.append(ProgramPath());
-        command.append(Arguments);
+        QStringList command = Wrapper + QStringList{ProgramPath()} + Arguments;
         mProcess.setProgram(command.takeFirst());
         mProcess.setArguments(command);
         QObject::connect(&mProcess, &QProcess::readyReadStandardOutput, &mProcess, [this] { Collect(); });
         QObject::connect(&mProcess, &QProcess::readyReadStandardError, &mProcess, [this] { Collect(); });
         mProcess.start();
-        if (!mProcess.waitForStarted(10000))
-            return false;
         static const QRegularExpression ready(
             QStringLiteral("console-sim: ready tcp=([^ ]+):(\\d+) udp=(?:off|([^ ]+):(\\d+))"));
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 15000 && mProcess.state() == QProcess::Running)
-        {
-            const QRegularExpressionMatch match = ready.match(mErrors);
-            if (match.hasMatch())
-            {
-                TcpPort = quint16(match.captured(2).toUInt());
-                UdpPort = quint16(match.captured(4).toUInt());
-                return true;
-            }
-            QTest::qWait(5);
-        }
+        QRegularExpressionMatch match;
+        const bool started = QTest::qWaitFor(
+            [&] { return (match = ready.match(mErrors)).hasMatch() || mProcess.state() == QProcess::NotRunning; }, 15000);
         Collect();
-        return false;
+        TcpPort = quint16(match.captured(2).toUInt());
+        UdpPort = quint16(match.captured(4).toUInt());
+        return started && match.hasMatch();
     }
 
     // Hard end, as when the console loses power: the kernel closes its sockets.
@@ -70,9 +57,6 @@ public:
     }
 
     void Write(const QByteArray& Bytes) { mProcess.write(Bytes); }
-    // Ends the simulator's standard input, as the end of a piped file does.
-    void CloseInput() { mProcess.closeWriteChannel(); }
-
     QStringList OutputLines() const { return mOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QString Errors() const { return mErrors; }
 
