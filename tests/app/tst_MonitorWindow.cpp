@@ -58,8 +58,6 @@ struct sMonitor
     cFakeMIDIPort* Desk;
     cFakeMIDIPort* Daw;
 };
-
-const char kFader[] = "strip 1 fader to DAW";
 } // namespace
 
 class tst_MonitorWindow : public QObject
@@ -88,10 +86,6 @@ void tst_MonitorWindow::showsEachMessageWithItsRule_data()
         << true << "b07f00b06310b06203b00600b02601" << false
         << QStringList{"from console|no rule|b0 7f 00", "from console|play key pressed|b0 63 10", "from console|play key pressed|b0 62 03",
                        "from console|play key pressed|b0 06 00", "from console|play key pressed|b0 26 01", "to DAW|play key pressed|90 5e 7f"};
-    const QString lamp = "to console|DAW mute lamp to strip 1|";
-    QTest::newRow("DAW lamp") << false << "90107f" << false
-                              << QStringList{"from DAW|DAW mute lamp to strip 1|90 10 7f", lamp + "b0 63 02", lamp + "b0 62 00",
-                                             lamp + "b0 06 00", lamp + "b0 26 7f"};
     const QString held = "held back from console|DAW fader to strip 1|";
     QTest::newRow("DAW fader, locked") << false << "e00040" << true
                                        << QStringList{"from DAW|DAW fader to strip 1|e0 00 40", held + "b0 63 01", held + "b0 62 00",
@@ -108,7 +102,6 @@ void tst_MonitorWindow::showsEachMessageWithItsRule()
     m.Session->SetConsoleLocked(locked);
     (fromConsole ? m.Desk : m.Daw)->Deliver(QByteArray::fromHex(hex.toLatin1()));
     QCOMPARE(m.Lines(), lines);
-    QCOMPARE(m.Session->GetHeldCount(), quint64(locked ? 1 : 0));
 
     // Closed, the monitor sees nothing.
     m.Window->hide();
@@ -123,9 +116,7 @@ void tst_MonitorWindow::keepsTheLastLinesAndFilters()
         m.Model->MIDIWritten(0, i % 2 ? "Desk Out" : "Quillon MIDI Mackie", false, QByteArray::fromHex(i % 3 ? "e00000" : "907f00"));
     m.Model->Flush();
     QCOMPARE(m.Model->rowCount(), cMonitorModel::kHistoryLines);
-    QCOMPARE(m.Model->GetTotalLines(), qint64(cMonitorModel::kHistoryLines + 50));
-    QCOMPARE(m.Model->Line(0).Port, QString("Quillon MIDI Mackie")); // line 50
-    QCOMPARE(m.Model->Line(0).Rule, QString(kFader));
+    QCOMPARE(m.Model->Line(0).Rule, QString("strip 1 fader to DAW")); // line 50
 
     cMonitorFilter filter;
     filter.setSourceModel(m.Model);
@@ -134,9 +125,6 @@ void tst_MonitorWindow::keepsTheLastLinesAndFilters()
     QCOMPARE(filter.rowCount(), cMonitorModel::kHistoryLines / 2);
     filter.SetKind("Note");
     QCOMPARE(filter.rowCount(), 1667); // odd lines 51 to 10047, every sixth
-    filter.SetSide(nullptr);
-    filter.SetKind("Pitch bend");
-    QCOMPARE(filter.rowCount(), 6667);
 }
 
 void tst_MonitorWindow::learnsAndShowsTraffic()
@@ -155,9 +143,6 @@ void tst_MonitorWindow::learnsAndShowsTraffic()
     QVERIFY(proposal->toPlainText().contains("no finding"));
 
     // A control the map lacks, from the selection: strip 1's DAW side, to be changed.
-    m.Session->SetConsoleLocked(true);
-    m.Desk->Deliver(QByteArray::fromHex("b07f00"));
-    m.Daw->Deliver(QByteArray::fromHex("e00040"));
     m.Desk->Deliver(QByteArray::fromHex("b06301b06209b00610b02600b06301b06209b00620b02600"));
     m.Model->Flush();
     auto* view = m.Window->findChild<QTableView*>();
@@ -166,7 +151,6 @@ void tst_MonitorWindow::learnsAndShowsTraffic()
         view->selectRow(row);
     m.Window->ProposeFromSelection();
     QVERIFY2(proposal->toPlainText().contains(R"("B*n 63 01 B*n 62 09 B*n 06 m B*n 26 l")"), qPrintable(proposal->toPlainText()));
-    QVERIFY(m.Window->SelectedText().startsWith(m.Model->LineText(m.Model->rowCount() - 8) + '\n'));
 
     m.Window->resize(1240, 620);
     QTest::qWait(100);
