@@ -104,10 +104,7 @@ struct sWindow
     }
 
     template <typename T>
-    T* Get(const char* Name) const
-    {
-        return Window->findChild<T*>(QString::fromLatin1(Name));
-    }
+    T* Get(const char* Name) const { return Window->findChild<T*>(QString::fromLatin1(Name)); }
     QComboBox* Combo(const char* Name) const { return Get<QComboBox>(Name); }
     QStringList Items(const char* Name) const
     {
@@ -123,12 +120,8 @@ struct sWindow
         QVERIFY2(index >= 0, qPrintable(QString("%1 has no entry %2").arg(Name, Text)));
         Combo(Name)->setCurrentIndex(index);
     }
-    // A click on a radio button or check box, as the mouse gives it.
-    void Click(const char* Name) const
-    {
-        QAbstractButton* button = Get<QAbstractButton>(Name);
-        QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
-    }
+    // A click on a radio button or check box, as the mouse gives it (in the middle).
+    void Click(const char* Name) const { QTest::mouseClick(Get<QAbstractButton>(Name), Qt::LeftButton); }
     bool Checked(const char* Name) const { return Get<QAbstractButton>(Name)->isChecked(); }
     bool Enabled(const char* Name) const { return Get<QWidget>(Name)->isEnabled(); }
     QString Address() const { return Get<QLineEdit>("mIPAddressEdit")->text(); }
@@ -147,12 +140,6 @@ struct sWindow
     std::unique_ptr<cMainWindow> Window;
 };
 
-inline QVariant Stored(const QString& Key)
-{
-    return QSettings().value(Key);
-}
-inline void Store(const QString& Key, const QVariant& Value)
-{
-    QSettings().setValue(Key, Value);
-}
+inline QVariant Stored(const QString& Key) { return QSettings().value(Key); }
+inline void Store(const QString& Key, const QVariant& Value) { QSettings().setValue(Key, Value); }
 } // namespace WindowFixture

@@ -54,8 +54,7 @@ private slots:
     void aptCanInstallIt()
     {
         QString output;
-        QVERIFY(Run(QStringLiteral("dpkg-deb"), {"-f", mPackage, "Depends"}, &output));
-        QVERIFY2(output.contains(QRegularExpression("(^|, )libqt5widgets5( |,|$)")), qPrintable(output));
+        QVERIFY(Run(QStringLiteral("dpkg-deb"), {"-f", mPackage, "Depends"}, &output) && output.contains("libqt5widgets5"));
         QVERIFY2(Run(QStringLiteral("apt-get"), {"install", "--simulate", "--no-install-recommends", "-o", "Debug::NoLocking=1", mPackage},
                      &output),
                  qPrintable(output));
