@@ -9,28 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
-
 namespace
 {
 const int kWaitMs = 20000;
 const QString kProgram = QStringLiteral(QUILLON_PROGRAM);
 // trayer sits at the top right of the screen, so the icon has a known place.
 const QRect kTray(1024 - 120, 0, 120, 32);
-
-bool WaitUntil(const std::function<bool()>& Test)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!Test())
-    {
-        if (waited.elapsed() > kWaitMs)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
-
 } // namespace
 
 class tst_TrayApplication : public QObject
@@ -50,10 +34,19 @@ private:
         xdotool.waitForFinished(kWaitMs);
         return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed();
     }
-    // The program's viewable windows: its tray icon, the menu, the window.
+    // The viewable windows of a class: the program's are its tray icon, the menu and the window.
     QStringList Shown(const QString& Class = QStringLiteral("^Quillon$"))
     {
         return Xdotool({"search", "--onlyvisible", "--class", Class}).split('\n', Qt::SkipEmptyParts);
+    }
+    // The program's one viewable window besides Known, if there is exactly one.
+    QString Other(const QStringList& Known)
+    {
+        const QStringList shown = Shown();
+        QStringList others;
+        for (const QString& id : shown)
+            others << (Known.contains(id) ? QStringList() : QStringList{id});
+        return shown.size() == Known.size() + 1 && others.size() == 1 ? others.first() : QString();
     }
     QRect Geometry(const QString& Id)
     {
@@ -62,19 +55,11 @@ private:
             values[line.section('=', 0, 0)] = line.section('=', 1).toInt();
         return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
     }
-    // Right-clicks the icon (the first of Known) and returns the menu once it shows. Each click
-    // lands apart from the one before, or two quick ones would make a double click and no menu.
-    QString OpenMenu(const QStringList& Known)
+    // Right-clicks the icon, Dy below its middle: two clicks at one place would make a double click.
+    void RightClick(const QString& Icon, int Dy)
     {
-        const QPoint at = Geometry(Known.first()).center() + QPoint(0, Known.size() * 8 - 12);
+        const QPoint at = Geometry(Icon).center() + QPoint(0, Dy);
         Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "3"});
-        QString menu;
-        WaitUntil([&] {
-            for (const QString& id : Shown())
-                menu = Known.contains(id) ? menu : id;
-            return !menu.isEmpty();
-        });
-        return menu;
     }
 
 private slots:
@@ -82,8 +67,7 @@ private slots:
     {
         QStringList missing;
         for (const char* tool : {"Xvfb", "trayer", "xdotool", "unshare"})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                missing << tool;
+            missing << (QStandardPaths::findExecutable(tool).isEmpty() ? QStringList{tool} : QStringList());
         QUILLON_REQUIRE(missing.isEmpty(), "missing: " + missing.join(", "));
         QUILLON_REQUIRE(QProcess::execute("unshare", {"--ipc", "--net", "true"}) == 0, "no IPC and network namespaces (run as root)");
         // -displayfd picks a display nobody uses and prints its number once the server is ready.
@@ -95,7 +79,7 @@ private slots:
         mTrayer.setProcessEnvironment(mDesktop);
         mTrayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--heighttype",
                                  "pixel", "--height", "32", "--transparent", "false", "--SetDockType", "true"});
-        QVERIFY2(WaitUntil([&] { return !Shown("^trayer$").isEmpty(); }), "trayer shows no panel");
+        QTRY_VERIFY2_WITH_TIMEOUT(!Shown("^trayer$").isEmpty(), "trayer shows no panel", kWaitMs);
     }
 
     void cleanupTestCase()
@@ -114,7 +98,7 @@ private slots:
         QProcessEnvironment environment = mDesktop;
         // No session bus: the icon is embedded the classic X way, into trayer.
         for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
-                                    "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID", "QT_QPA_PLATFORMTHEME", "XAUTHORITY"})
+                                 "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID", "QT_QPA_PLATFORMTHEME", "XAUTHORITY"})
             environment.remove(name);
         environment.insert("QT_QPA_PLATFORM", "xcb");
         // No OpenGL integration: the window draws without it, and where a machine has OpenGL the GLX
@@ -131,18 +115,11 @@ private slots:
         mProgram.setProcessChannelMode(QProcess::MergedChannels);
         mProgram.start("unshare", {"--ipc", "--net", "--", kProgram});
 
-        // Its icon, placed and sized by the tray, is all the program shows at first.
+        // Its icon is all the program shows at first, once the tray has placed and sized it.
         QString icon;
-        QRect seen;
-        QVERIFY2(WaitUntil([&] {
-                     const QStringList shown = Shown();
-                     const QRect now = shown.size() == 1 ? Geometry(shown.first()) : QRect();
-                     const bool settled = now == seen && kTray.contains(now) && now.width() > 1;
-                     icon = shown.value(0);
-                     seen = now;
-                     return settled;
-                 }),
-                 mProgram.readAll().constData());
+        QRect seen, now;
+        QTRY_VERIFY2_WITH_TIMEOUT((icon = Other({}), seen = now, now = Geometry(icon), kTray.contains(now) && now == seen),
+                                  mProgram.readAll().constData(), kWaitMs);
         // The pid is the program's own (unshare executes it in its place; in a chroot the exe link
         // cannot be resolved, the command line can), so ending it by pid ends the program.
         QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(mProgram.processId()));
@@ -150,19 +127,16 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(commandLine.readAll().split('\0').first()), kProgram);
 
         // The menu's first entry shows the window.
-        const QString menu = OpenMenu({icon});
-        QVERIFY(!menu.isEmpty());
+        RightClick(icon, -4);
+        QString menu, window;
+        QTRY_VERIFY_WITH_TIMEOUT(!(menu = Other({icon})).isEmpty(), kWaitMs);
         Xdotool({"key", "s"});
-        QString window;
-        QVERIFY(WaitUntil([&] {
-            const QStringList shown = Shown();
-            window = shown.value(shown.indexOf(icon) == 0 ? 1 : 0);
-            return shown.size() == 2 && shown.contains(icon) && !shown.contains(menu);
-        }));
+        QTRY_VERIFY_WITH_TIMEOUT(!(window = Other({icon})).isEmpty() && window != menu, kWaitMs);
         QCOMPARE(Xdotool({"getwindowname", window}), QString("Quillon"));
 
         // "Quit" ends the program cleanly (in a sanitizer build, leaks would change the exit code).
-        QVERIFY(!OpenMenu({icon, window}).isEmpty());
+        RightClick(icon, 4);
+        QTRY_VERIFY_WITH_TIMEOUT(!Other({icon, window}).isEmpty(), kWaitMs);
         Xdotool({"key", "q"});
         QVERIFY(mProgram.waitForFinished(kWaitMs));
         QVERIFY2(mProgram.exitStatus() == QProcess::NormalExit && mProgram.exitCode() == 0, mProgram.readAll().constData());
