@@ -118,18 +118,12 @@ private slots:
         // A control the map lacks, from the selection: strip 1's DAW side, to be changed.
         m.Desk->Deliver(QByteArray::fromHex("b06301b06209b00610b02600b06301b06209b00620b02600"));
         m.Model->Flush();
-        auto* view = m.Window->findChild<QTableView*>();
-        view->setSelectionMode(QAbstractItemView::MultiSelection);
-        for (int row = m.Model->rowCount() - 8; row < m.Model->rowCount(); ++row)
-            view->selectRow(row);
+        m.Window->findChild<QTableView*>()->selectAll();
         m.Window->ProposeFromSelection();
         QVERIFY2(proposal->toPlainText().contains(R"("B*n 63 01 B*n 62 09 B*n 06 m B*n 26 l")"), qPrintable(proposal->toPlainText()));
 
         m.Window->resize(1240, 620);
-        QTest::qWait(100);
-        const QString folder = QStringLiteral(QUILLON_SCREENSHOT_DIR);
-        QDir().mkpath(folder);
-        QVERIFY(m.Window->grab().save(folder + "/monitor.png"));
+        QVERIFY(QDir().mkpath(QUILLON_SCREENSHOT_DIR) && m.Window->grab().save(QUILLON_SCREENSHOT_DIR "/monitor.png"));
     }
 };
 
