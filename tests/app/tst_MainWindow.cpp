@@ -214,9 +214,7 @@ private slots:
         Store(ModeKey("KRT-24"), "TCP");
         sWindow w(mPlace.Maps());
         QLineEdit* edit = w.Get<QLineEdit>("mIPAddressEdit");
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Delete);
+        edit->clear();
         edit->home(false);
         QTest::keyClicks(edit, typed);
         QCOMPARE(edit->text(), text);
@@ -233,8 +231,7 @@ private slots:
 
         // Locked: the session holds the DAW back, the tray says so, the family's next start is locked.
         w.Action("&Lock Console")->trigger();
-        QVERIFY(w.Window->GetSession()->IsConsoleLocked());
-        QVERIFY(tray->toolTip().contains("locked"));
+        QVERIFY(w.Window->GetSession()->IsConsoleLocked() && tray->toolTip().contains("locked"));
         QVERIFY(sWindow(mPlace.Maps()).Window->GetSession()->IsConsoleLocked());
         w.Choose("mMixerTypeComboBox", "Ny-16");
         QVERIFY(!w.Window->GetSession()->IsConsoleLocked() && tray->toolTip().isEmpty());

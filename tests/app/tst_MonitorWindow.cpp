@@ -53,8 +53,7 @@ struct sMonitor
     std::unique_ptr<cConsoleSession> Session;
     std::unique_ptr<cMonitorWindow> Window;
     cMonitorModel* Model;
-    cFakeMIDIPort* Desk;
-    cFakeMIDIPort* Daw;
+    cFakeMIDIPort *Desk, *Daw;
 };
 } // namespace
 

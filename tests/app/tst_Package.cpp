@@ -30,8 +30,7 @@ class tst_Package : public QObject
 
 private:
     QTemporaryDir mScratch;
-    QString mPackage;
-    QString mRoot;
+    QString mPackage, mRoot;
 
 private slots:
     void initTestCase()
