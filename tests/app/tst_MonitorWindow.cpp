@@ -1,9 +1,8 @@
 // The MIDI monitor over a session with a shipped map, its console on in-memory MIDI ports: each
 // message is shown with the rule that consumed or produced it (or none), held ones while the console
-// is locked; the history keeps the last lines only; filters by side and kind; learn; and one
+// is locked; the history keeps the last lines only; a rule learned from a selection; and one
 // screenshot with traffic in it (screenshots/monitor.png).
 
-#include "app/MonitorFilter.h"
 #include "app/MonitorModel.h"
 #include "app/MonitorWindow.h"
 #include "session/ConsoleSession.h"
@@ -11,7 +10,6 @@
 
 #include <QDir>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTableView>
 #include <QtTest>
 
@@ -55,11 +53,8 @@ struct sMonitor
     std::unique_ptr<cConsoleSession> Session;
     std::unique_ptr<cMonitorWindow> Window;
     cMonitorModel* Model;
-    cFakeMIDIPort* Desk;
-    cFakeMIDIPort* Daw;
+    cFakeMIDIPort *Desk, *Daw;
 };
-
-const char kFader[] = "strip 1 fader to DAW";
 } // namespace
 
 class tst_MonitorWindow : public QObject
@@ -67,113 +62,69 @@ class tst_MonitorWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void showsEachMessageWithItsRule_data();
-    void showsEachMessageWithItsRule();
-    void keepsTheLastLinesAndFilters();
-    void learnsAndShowsTraffic();
+    void showsEachMessageWithItsRule_data()
+    {
+        QTest::addColumn<bool>("fromConsole");
+        QTest::addColumn<QString>("hex");
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<QStringList>("lines");
+
+        const QString fader = "from console|strip 1 fader to DAW|";
+        QTest::newRow("console fader, one read")
+            << true << "b06301b06200b00640b02605" << false
+            << QStringList{fader + "b0 63 01", fader + "b0 62 00", fader + "b0 06 40", fader + "b0 26 05", "to DAW|strip 1 fader to DAW|e0 05 40"};
+        QTest::newRow("unknown message before a key")
+            << true << "b07f00b06310b06203b00600b02601" << false
+            << QStringList{"from console|no rule|b0 7f 00", "from console|play key pressed|b0 63 10", "from console|play key pressed|b0 62 03",
+                           "from console|play key pressed|b0 06 00", "from console|play key pressed|b0 26 01", "to DAW|play key pressed|90 5e 7f"};
+        const QString held = "held back from console|DAW fader to strip 1|";
+        QTest::newRow("DAW fader, locked") << false << "e00040" << true
+                                           << QStringList{"from DAW|DAW fader to strip 1|e0 00 40", held + "b0 63 01", held + "b0 62 00",
+                                                          held + "b0 06 40", held + "b0 26 00"};
+    }
+
+    void showsEachMessageWithItsRule()
+    {
+        QFETCH(bool, fromConsole);
+        QFETCH(QString, hex);
+        QFETCH(bool, locked);
+        QFETCH(QStringList, lines);
+        sMonitor m;
+        m.Session->SetConsoleLocked(locked);
+        (fromConsole ? m.Desk : m.Daw)->Deliver(QByteArray::fromHex(hex.toLatin1()));
+        QCOMPARE(m.Lines(), lines);
+
+        // Closed, the monitor sees nothing.
+        m.Window->hide();
+        (fromConsole ? m.Desk : m.Daw)->Deliver(QByteArray::fromHex(hex.toLatin1()));
+        QCOMPARE(m.Lines(), lines);
+    }
+
+    void keepsTheLastLines()
+    {
+        sMonitor m;
+        for (int i = 0; i < cMonitorModel::kHistoryLines + 50; ++i)
+            m.Model->MIDIWritten(0, i % 2 ? "Desk Out" : "Quillon MIDI Mackie", false, QByteArray::fromHex(i % 3 ? "e00000" : "907f00"));
+        m.Model->Flush();
+        QCOMPARE(m.Model->rowCount(), cMonitorModel::kHistoryLines);
+        QCOMPARE(m.Model->Line(0).Rule, QString("strip 1 fader to DAW")); // line 50
+    }
+
+    void learnsAndShowsTraffic()
+    {
+        sMonitor m;
+        auto* proposal = m.Window->findChild<QPlainTextEdit*>();
+        // A control the map lacks, from the selection: strip 1's DAW side, to be changed.
+        m.Desk->Deliver(QByteArray::fromHex("b06301b06209b00610b02600b06301b06209b00620b02600"));
+        m.Model->Flush();
+        m.Window->findChild<QTableView*>()->selectAll();
+        m.Window->ProposeFromSelection();
+        QVERIFY2(proposal->toPlainText().contains(R"("B*n 63 01 B*n 62 09 B*n 06 m B*n 26 l")"), qPrintable(proposal->toPlainText()));
+
+        m.Window->resize(1240, 620);
+        QVERIFY(QDir().mkpath(QUILLON_SCREENSHOT_DIR) && m.Window->grab().save(QUILLON_SCREENSHOT_DIR "/monitor.png"));
+    }
 };
-
-void tst_MonitorWindow::showsEachMessageWithItsRule_data()
-{
-    QTest::addColumn<bool>("fromConsole");
-    QTest::addColumn<QString>("hex");
-    QTest::addColumn<bool>("locked");
-    QTest::addColumn<QStringList>("lines");
-
-    const QString fader = "from console|strip 1 fader to DAW|";
-    QTest::newRow("console fader, one read")
-        << true << "b06301b06200b00640b02605" << false
-        << QStringList{fader + "b0 63 01", fader + "b0 62 00", fader + "b0 06 40", fader + "b0 26 05", "to DAW|strip 1 fader to DAW|e0 05 40"};
-    QTest::newRow("unknown message before a key")
-        << true << "b07f00b06310b06203b00600b02601" << false
-        << QStringList{"from console|no rule|b0 7f 00", "from console|play key pressed|b0 63 10", "from console|play key pressed|b0 62 03",
-                       "from console|play key pressed|b0 06 00", "from console|play key pressed|b0 26 01", "to DAW|play key pressed|90 5e 7f"};
-    const QString lamp = "to console|DAW mute lamp to strip 1|";
-    QTest::newRow("DAW lamp") << false << "90107f" << false
-                              << QStringList{"from DAW|DAW mute lamp to strip 1|90 10 7f", lamp + "b0 63 02", lamp + "b0 62 00",
-                                             lamp + "b0 06 00", lamp + "b0 26 7f"};
-    const QString held = "held back from console|DAW fader to strip 1|";
-    QTest::newRow("DAW fader, locked") << false << "e00040" << true
-                                       << QStringList{"from DAW|DAW fader to strip 1|e0 00 40", held + "b0 63 01", held + "b0 62 00",
-                                                      held + "b0 06 40", held + "b0 26 00"};
-}
-
-void tst_MonitorWindow::showsEachMessageWithItsRule()
-{
-    QFETCH(bool, fromConsole);
-    QFETCH(QString, hex);
-    QFETCH(bool, locked);
-    QFETCH(QStringList, lines);
-    sMonitor m;
-    m.Session->SetConsoleLocked(locked);
-    (fromConsole ? m.Desk : m.Daw)->Deliver(QByteArray::fromHex(hex.toLatin1()));
-    QCOMPARE(m.Lines(), lines);
-    QCOMPARE(m.Session->GetHeldCount(), quint64(locked ? 1 : 0));
-
-    // Closed, the monitor sees nothing.
-    m.Window->hide();
-    (fromConsole ? m.Desk : m.Daw)->Deliver(QByteArray::fromHex(hex.toLatin1()));
-    QCOMPARE(m.Lines(), lines);
-}
-
-void tst_MonitorWindow::keepsTheLastLinesAndFilters()
-{
-    sMonitor m;
-    for (int i = 0; i < cMonitorModel::kHistoryLines + 50; ++i)
-        m.Model->MIDIWritten(0, i % 2 ? "Desk Out" : "Quillon MIDI Mackie", false, QByteArray::fromHex(i % 3 ? "e00000" : "907f00"));
-    m.Model->Flush();
-    QCOMPARE(m.Model->rowCount(), cMonitorModel::kHistoryLines);
-    QCOMPARE(m.Model->GetTotalLines(), qint64(cMonitorModel::kHistoryLines + 50));
-    QCOMPARE(m.Model->Line(0).Port, QString("Quillon MIDI Mackie")); // line 50
-    QCOMPARE(m.Model->Line(0).Rule, QString(kFader));
-
-    cMonitorFilter filter;
-    filter.setSourceModel(m.Model);
-    const eMonitorSide console = eMonitorSide::Console;
-    filter.SetSide(&console);
-    QCOMPARE(filter.rowCount(), cMonitorModel::kHistoryLines / 2);
-    filter.SetKind("Note");
-    QCOMPARE(filter.rowCount(), 1667); // odd lines 51 to 10047, every sixth
-    filter.SetSide(nullptr);
-    filter.SetKind("Pitch bend");
-    QCOMPARE(filter.rowCount(), 6667);
-}
-
-void tst_MonitorWindow::learnsAndShowsTraffic()
-{
-    sMonitor m;
-    auto* learn = m.Window->findChild<QPushButton*>("mLearnButton");
-    auto* proposal = m.Window->findChild<QPlainTextEdit*>();
-
-    // Learn while a fader moves: the map's own rule comes back, checked.
-    learn->click();
-    m.Daw->Deliver(QByteArray::fromHex("90107f"));
-    for (const char* move : {"b06301b06200b00620b02611", "b06301b06200b00633b02622", "b06301b06200b00645b02633"})
-        m.Desk->Deliver(QByteArray::fromHex(move));
-    learn->click();
-    QVERIFY2(proposal->toPlainText().contains(R"("name":"strip 1 fader to DAW")"), qPrintable(proposal->toPlainText()));
-    QVERIFY(proposal->toPlainText().contains("no finding"));
-
-    // A control the map lacks, from the selection: strip 1's DAW side, to be changed.
-    m.Session->SetConsoleLocked(true);
-    m.Desk->Deliver(QByteArray::fromHex("b07f00"));
-    m.Daw->Deliver(QByteArray::fromHex("e00040"));
-    m.Desk->Deliver(QByteArray::fromHex("b06301b06209b00610b02600b06301b06209b00620b02600"));
-    m.Model->Flush();
-    auto* view = m.Window->findChild<QTableView*>();
-    view->setSelectionMode(QAbstractItemView::MultiSelection);
-    for (int row = m.Model->rowCount() - 8; row < m.Model->rowCount(); ++row)
-        view->selectRow(row);
-    m.Window->ProposeFromSelection();
-    QVERIFY2(proposal->toPlainText().contains(R"("B*n 63 01 B*n 62 09 B*n 06 m B*n 26 l")"), qPrintable(proposal->toPlainText()));
-    QVERIFY(m.Window->SelectedText().startsWith(m.Model->LineText(m.Model->rowCount() - 8) + '\n'));
-
-    m.Window->resize(1240, 620);
-    QTest::qWait(100);
-    const QString folder = QStringLiteral(QUILLON_SCREENSHOT_DIR);
-    QDir().mkpath(folder);
-    QVERIFY(m.Window->grab().save(folder + "/monitor.png"));
-}
 
 QTEST_MAIN(tst_MonitorWindow)
 #include "tst_MonitorWindow.moc"
