@@ -1,12 +1,60 @@
 #include "tests/support/JackServer.h"
 
-#include "tests/support/JackRegistry.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// JACK (jackd2) keeps the servers of a machine in a registry of eight slots in shared memory. A
+// server that ends uncleanly (killed, or crashing on its way out after a client died) keeps its slot,
+// and once all eight are taken no further server starts ("Too many servers already active"): a test
+// run that starts a private server per test would then fail for what earlier runs left behind.
+// Frees the slots of servers whose process is gone; running servers keep theirs. Does nothing when
+// the registry is missing or not laid out as this JACK lays it out.
+void FreeStaleJackServerSlots()
+{
+    // The registry's header: magic "JACK" (stored little-endian as "KCAJ"), protocol, type, the
+    // size of the whole registry, the length of the header with its server slots, the length of
+    // one memory segment entry. Then eight slots of 264 bytes: a pid and the server's name.
+    constexpr std::uint32_t kMagic = 0x4A41434B;
+    constexpr int kSlots = 8, kSlotBytes = 264, kHeaderBytes = 24;
+    const int fd = open("/dev/shm/jack-shm-registry", O_RDWR);
+    if (fd < 0)
+        return;
+    struct stat info{};
+    const bool sized = fstat(fd, &info) == 0 && info.st_size >= kHeaderBytes + kSlots * kSlotBytes;
+    void* data = sized ? mmap(nullptr, size_t(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    close(fd);
+    if (data == MAP_FAILED)
+        return;
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::uint32_t header[6];
+    std::memcpy(header, bytes, sizeof(header));
+    const bool known = header[0] == kMagic && header[3] == info.st_size && header[4] == std::uint32_t(kHeaderBytes + kSlots * kSlotBytes);
+    for (int slot = 0; known && slot < kSlots; ++slot)
+    {
+        unsigned char* entry = bytes + kHeaderBytes + slot * kSlotBytes;
+        std::int32_t pid = 0;
+        std::memcpy(&pid, entry, sizeof(pid));
+        if (pid > 0 && kill(pid, 0) != 0 && errno != EPERM)
+            std::memset(entry, 0, kSlotBytes);
+    }
+    munmap(data, size_t(info.st_size));
+}
+} // namespace
 
 cJackServer::cJackServer()
 {
@@ -137,9 +185,5 @@ QString cJackServer::Log() const
 
 QString cJackServer::LogTail() const
 {
-    QFile log(mLogPath);
-    if (!log.open(QIODevice::ReadOnly))
-        return QStringLiteral("(no log)");
-    const QByteArray all = log.readAll();
-    return QString::fromLocal8Bit(all.right(600)).trimmed();
+    return Log().right(600).trimmed();
 }

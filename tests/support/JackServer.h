@@ -28,9 +28,7 @@ public:
     // Whether the server answers a client right now.
     bool Answers() const;
 
-    QString Name() const { return mName; }
     QString Error() const { return mError; }
-    qint64 Pid() const { return mProcess.processId(); }
     int PeriodFrames() const { return mPeriodFrames; }
     int SampleRate() const { return mSampleRate; }
 
