@@ -72,15 +72,28 @@ bool cJackPeer::Connect(const QString& From, const QString& To, bool Connected)
                       : jack_disconnect(mClient, from.constData(), to.constData())) == 0;
 }
 
-QStringList cJackPeer::Connections(const QString& Port) const
+namespace
+{
+// The names of a list JACK made, which is then freed.
+QStringList Names(const char** List)
 {
     QStringList names;
-    jack_port_t* port = mClient ? jack_port_by_name(mClient, Port.toUtf8().constData()) : nullptr;
-    const char** list = port ? jack_port_get_all_connections(mClient, port) : nullptr;
-    for (const char** name = list; name != nullptr && *name != nullptr; ++name)
+    for (const char** name = List; name != nullptr && *name != nullptr; ++name)
         names << QString::fromUtf8(*name);
-    jack_free(list);
+    jack_free(List);
     return names;
+}
+} // namespace
+
+QStringList cJackPeer::Connections(const QString& Port) const
+{
+    jack_port_t* port = mClient ? jack_port_by_name(mClient, Port.toUtf8().constData()) : nullptr;
+    return Names(port ? jack_port_get_all_connections(mClient, port) : nullptr);
+}
+
+QStringList cJackPeer::Ports() const
+{
+    return Names(mClient ? jack_get_ports(mClient, nullptr, nullptr, 0) : nullptr);
 }
 
 int cJackPeer::Process(jack_nframes_t Frames, void* Self)

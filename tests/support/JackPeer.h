@@ -34,8 +34,9 @@ public:
     void ClearReceived();
     // Connects (or disconnects) two ports of the server by full name, sending side first.
     bool Connect(const QString& From, const QString& To, bool Connected = true);
-    // Full names of the ports connected to Port.
+    // Full names of the ports connected to Port, and of every port of the server.
     QStringList Connections(const QString& Port) const;
+    QStringList Ports() const;
 
 private:
     static int Process(jack_nframes_t Frames, void* Self);

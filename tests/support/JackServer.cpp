@@ -158,25 +158,6 @@ QString cJackServer::Run(const QString& Program, const QStringList& Arguments, b
     return QString::fromLocal8Bit(tool.readAllStandardOutput());
 }
 
-QStringList cJackServer::Ports() const
-{
-    // A server busy with a burst may turn a new client away for a moment; jack_lsp then prints
-    // nothing and fails, which must not read as "no ports".
-    QString listed;
-    bool ok = false;
-    for (int attempt = 0; attempt < 5 && !ok; ++attempt)
-    {
-        if (attempt > 0)
-            QThread::msleep(200);
-        listed = Run(QStringLiteral("jack_lsp"), {}, &ok);
-    }
-    QStringList ports;
-    for (const QString& line : listed.split(QLatin1Char('\n')))
-        if (!line.trimmed().isEmpty() && !line.startsWith(QLatin1Char(' ')) && !line.startsWith(QLatin1Char('\t')))
-            ports << line.trimmed();
-    return ports;
-}
-
 QString cJackServer::Log() const
 {
     QFile log(mLogPath);

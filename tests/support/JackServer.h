@@ -36,8 +36,6 @@ public:
     // until it ends (at most TimeoutMs) and returns what it printed on standard output. Ok, when
     // given, tells whether it ran and exited with 0.
     QString Run(const QString& Program, const QStringList& Arguments, bool* Ok = nullptr, int TimeoutMs = 10000) const;
-    // Every port of the server, as jack_lsp lists them ("client:port").
-    QStringList Ports() const;
     // What the server logged so far, late clients and missed periods ("XRun") among it.
     QString Log() const;
 

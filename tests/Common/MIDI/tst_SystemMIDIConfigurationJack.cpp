@@ -171,10 +171,9 @@ void tst_SystemMIDIConfigurationJack::virtualPortCarriesBytesBothWays()
 
     const auto registry = StartWithPort();
     cReader reader(registry->GetInput(kPort));
-    // One client, "Quillon", owns both sides of the pair.
-    QCOMPARE(mJack.Ports().filter(QRegularExpression("^Quillon")), (QStringList{kFromDaw, kToDaw}));
-
     cJackPeer daw("daw");
+    // One client, "Quillon", owns both sides of the pair.
+    QCOMPARE(daw.Ports().filter(QRegularExpression("^Quillon")), (QStringList{kFromDaw, kToDaw}));
     WAIT_FOR_QUILLON();
     QVERIFY(daw.Connect(daw.Out(), kFromDaw) && daw.Connect(kToDaw, daw.In()));
     QVERIFY(BothWaysLive(daw, reader, registry->GetOutput(kPort)));
