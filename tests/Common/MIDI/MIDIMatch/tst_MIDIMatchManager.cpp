@@ -3,7 +3,6 @@
 
 #include "Common/MIDI/MIDIMatch/MIDIMatchManager.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/MatchTriggerText.h"
 #include "tests/support/ReferenceMatchManager.h"
 
 #include <QtTest>
@@ -56,15 +55,16 @@ QStringList Run(const std::vector<sMIDIMatchTrigger>& Triggers, std::size_t AddL
     return listener.mReports;
 }
 
+// "id=pattern" entries, a pattern one character per nibble: a hex digit, '?' for any, or 'G' for
+// the value 16 that no nibble has.
 std::vector<sMIDIMatchTrigger> Triggers(const QStringList& Patterns)
 {
     std::vector<sMIDIMatchTrigger> triggers;
     for (const QString& entry : Patterns)
     {
-        const QString pattern = entry.section('=', 1);
-        triggers.push_back(MakeTrigger(entry.section('=', 0, 0).toInt(), QString(pattern).replace('G', '0')));
-        for (int at = pattern.indexOf('G'); at >= 0; at = pattern.indexOf('G', at + 1))
-            triggers.back().nibbles[std::size_t(at)].value = 16;
+        triggers.push_back({entry.section('=', 0, 0).toInt(), {}});
+        for (const QChar c : entry.section('=', 1))
+            triggers.back().nibbles.push_back({uint8_t(c == '?' ? 0 : c == 'G' ? 16 : QString(c).toUInt(nullptr, 16)), c == '?'});
     }
     return triggers;
 }
