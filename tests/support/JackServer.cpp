@@ -103,7 +103,7 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
     {
         if (mProcess.state() != QProcess::Running)
         {
-            mError = QStringLiteral("jackd ended with %1: %2").arg(mProcess.exitCode()).arg(LogTail());
+            mError = QStringLiteral("jackd ended with %1: %2").arg(mProcess.exitCode()).arg(Log().right(600).trimmed());
             Stop();
             return false;
         }
@@ -111,7 +111,7 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
             return true;
         QThread::msleep(50);
     }
-    mError = QStringLiteral("jackd did not answer within %1 ms: %2").arg(TimeoutMs).arg(LogTail());
+    mError = QStringLiteral("jackd did not answer within %1 ms: %2").arg(TimeoutMs).arg(Log().right(600).trimmed());
     Stop();
     return false;
 }
@@ -162,9 +162,4 @@ QString cJackServer::Log() const
 {
     QFile log(mLogPath);
     return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
-}
-
-QString cJackServer::LogTail() const
-{
-    return Log().right(600).trimmed();
 }

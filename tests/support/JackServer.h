@@ -40,8 +40,6 @@ public:
     QString Log() const;
 
 private:
-    QString LogTail() const;
-
     QString mName;
     QString mLogPath;
     QString mError;
