@@ -35,13 +35,22 @@ cJackPeer::~cJackPeer()
         jack_ringbuffer_free(mArrived);
 }
 
+namespace
+{
+// Puts a message in a ring, its length first, when it fits. Allocates nothing: also JACK's thread.
+void Put(jack_ringbuffer_t* Ring, const void* Data, size_t Size)
+{
+    const quint16 length = quint16(Size);
+    if (Ring == nullptr || jack_ringbuffer_write_space(Ring) < Size + 2)
+        return;
+    jack_ringbuffer_write(Ring, reinterpret_cast<const char*>(&length), 2);
+    jack_ringbuffer_write(Ring, static_cast<const char*>(Data), Size);
+}
+} // namespace
+
 void cJackPeer::Send(const QByteArray& Message)
 {
-    const quint16 length = quint16(Message.size());
-    if (mToSend == nullptr || jack_ringbuffer_write_space(mToSend) < size_t(length) + 2)
-        return;
-    jack_ringbuffer_write(mToSend, reinterpret_cast<const char*>(&length), 2);
-    jack_ringbuffer_write(mToSend, Message.constData(), length);
+    Put(mToSend, Message.constData(), size_t(Message.size()));
 }
 
 QList<QByteArray> cJackPeer::Received()
@@ -104,11 +113,8 @@ int cJackPeer::Process(jack_nframes_t Frames, void* Self)
     for (uint32_t i = 0; i < events; ++i)
     {
         jack_midi_event_t event;
-        if (jack_midi_event_get(&event, in, i) != 0 || jack_ringbuffer_write_space(peer->mArrived) < event.size + 2)
-            continue;
-        const quint16 length = quint16(event.size);
-        jack_ringbuffer_write(peer->mArrived, reinterpret_cast<const char*>(&length), 2);
-        jack_ringbuffer_write(peer->mArrived, reinterpret_cast<const char*>(event.buffer), event.size);
+        if (jack_midi_event_get(&event, in, i) == 0)
+            Put(peer->mArrived, event.buffer, event.size);
     }
     void* out = jack_port_get_buffer(peer->mOut, Frames);
     jack_midi_clear_buffer(out);

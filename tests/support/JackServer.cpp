@@ -107,7 +107,10 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
             Stop();
             return false;
         }
-        if (Answers())
+        // The server answers a client: jack_wait sees it running.
+        bool ok = false;
+        const QString state = Run(QStringLiteral("jack_wait"), {QStringLiteral("-c"), QStringLiteral("-s"), mName}, &ok, 5000);
+        if (ok && state.split(QLatin1Char('\n')).contains(QStringLiteral("running")))
             return true;
         QThread::msleep(50);
     }
@@ -130,13 +133,6 @@ void cJackServer::Stop()
         }
     }
     QFile::remove(mLogPath);
-}
-
-bool cJackServer::Answers() const
-{
-    bool ok = false;
-    const QString state = Run(QStringLiteral("jack_wait"), {QStringLiteral("-c"), QStringLiteral("-s"), mName}, &ok, 5000);
-    return ok && state.split(QLatin1Char('\n')).contains(QStringLiteral("running"));
 }
 
 QString cJackServer::Run(const QString& Program, const QStringList& Arguments, bool* Ok, int TimeoutMs) const

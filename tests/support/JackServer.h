@@ -25,8 +25,6 @@ public:
     bool Start(int PeriodFrames = 256, int SampleRate = 48000, int TimeoutMs = 15000);
     // Ends the server (SIGTERM, then SIGKILL after a grace time) and removes its log.
     void Stop();
-    // Whether the server answers a client right now.
-    bool Answers() const;
 
     QString Error() const { return mError; }
     int PeriodFrames() const { return mPeriodFrames; }
