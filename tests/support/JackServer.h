@@ -17,8 +17,6 @@ public:
     // The server name: "quillon-<pid>-<n>", n counting the servers this process made.
     cJackServer();
     ~cJackServer();
-    cJackServer(const cJackServer&) = delete;
-    cJackServer& operator=(const cJackServer&) = delete;
 
     // Starts the server with PeriodFrames frames per period at SampleRate and waits until it answers
     // (at most TimeoutMs). On failure the server is stopped and Error says why.

@@ -13,8 +13,6 @@ class cReferenceMatchManager
 {
 public:
     explicit cReferenceMatchManager(cMIDIMatchTriggerListener* Listener) : mListener(Listener) {}
-    cReferenceMatchManager(const cReferenceMatchManager&) = delete;
-    cReferenceMatchManager& operator=(const cReferenceMatchManager&) = delete;
 
     void AddTrigger(const sMIDIMatchTrigger& Trigger) { mTriggers.push_back({Trigger, -1}); }
     void ProcessByte(uint8_t Byte);

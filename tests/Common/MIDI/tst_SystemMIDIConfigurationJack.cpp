@@ -269,10 +269,12 @@ void tst_SystemMIDIConfigurationJack::keepsTheDawsConnections()
         QTRY_COMPARE_WITH_TIMEOUT(daw.Received(), QList<QByteArray>{Hex("b00701")}, kArrival);
     }
 
-    // Quillon quits and starts again: both connections are made again.
+    // Quillon quits and starts again: both connections are made again, and announced.
     restart();
+    QSignalSpy again(registry.get(), &cSystemMIDIConfiguration::VirtualPortConnectedSignal);
     QTRY_COMPARE_WITH_TIMEOUT(daw.Connections(daw.Out()), QStringList{kFromDaw}, kArrival);
     QTRY_COMPARE_WITH_TIMEOUT(daw.Connections(daw.In()), QStringList{kToDaw}, kArrival);
+    QTRY_VERIFY_WITH_TIMEOUT(!again.isEmpty(), kArrival);
 
     // The user removes one: it is forgotten, the other is kept.
     QVERIFY(daw.Connect(kToDaw, daw.In(), false));

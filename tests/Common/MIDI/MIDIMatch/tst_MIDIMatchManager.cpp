@@ -69,12 +69,6 @@ std::vector<sMIDIMatchTrigger> Triggers(const QStringList& Patterns)
     return triggers;
 }
 
-std::vector<uint8_t> Bytes(const char* Hex)
-{
-    const QByteArray bytes = QByteArray::fromHex(Hex);
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
 // Patterns over a few bytes, with wildcards, prefixes of each other, reused identifiers, odd lengths
 // and out-of-range nibbles; a stream made mostly of those patterns' bytes, so that matches overlap.
 void MakeRandomCase(std::mt19937& Engine, std::vector<sMIDIMatchTrigger>& Result, std::vector<uint8_t>& Stream)
@@ -195,7 +189,8 @@ void tst_MIDIMatchManager::reportsMatchesInFiringOrder()
     QFETCH(bool, feedBack);
     QFETCH(QStringList, expected);
     QFETCH(QStringList, logged);
-    const std::vector<uint8_t> bytes = Bytes(stream.constData());
+    const QByteArray hex = QByteArray::fromHex(stream);
+    const std::vector<uint8_t> bytes(hex.begin(), hex.end());
     {
         cLogCapture capture;
         QCOMPARE(Run<cMIDIMatchManager>(Triggers(patterns), patterns.size(), bytes, 0, feedBack), expected);
