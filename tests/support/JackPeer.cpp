@@ -11,8 +11,6 @@ cJackPeer::cJackPeer(const QString& Name, const QByteArray& OnConnect) : mName(N
         return;
     mIn = jack_port_register(mClient, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     mOut = jack_port_register(mClient, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    mToSend = jack_ringbuffer_create(1 << 20);
-    mArrived = jack_ringbuffer_create(1 << 22);
     jack_set_process_callback(mClient, &Process, this);
     jack_set_port_connect_callback(mClient, &PortConnected, this);
     if (mIn == nullptr || mOut == nullptr || jack_activate(mClient) != 0)
@@ -29,10 +27,8 @@ cJackPeer::~cJackPeer()
         jack_deactivate(mClient);
         jack_client_close(mClient);
     }
-    if (mToSend != nullptr)
-        jack_ringbuffer_free(mToSend);
-    if (mArrived != nullptr)
-        jack_ringbuffer_free(mArrived);
+    jack_ringbuffer_free(mToSend);
+    jack_ringbuffer_free(mArrived);
 }
 
 namespace

@@ -24,7 +24,6 @@ public:
     cJackPeer(const cJackPeer&) = delete;
     cJackPeer& operator=(const cJackPeer&) = delete;
 
-    bool IsOpen() const { return mClient != nullptr; }
     QString In() const { return mName + QStringLiteral(":in"); }
     QString Out() const { return mName + QStringLiteral(":out"); }
 
@@ -47,8 +46,8 @@ private:
     jack_client_t* mClient = nullptr;
     jack_port_t* mIn = nullptr;
     jack_port_t* mOut = nullptr;
-    jack_ringbuffer_t* mToSend = nullptr;
-    jack_ringbuffer_t* mArrived = nullptr;
+    jack_ringbuffer_t* mToSend = jack_ringbuffer_create(1 << 20);
+    jack_ringbuffer_t* mArrived = jack_ringbuffer_create(1 << 22);
     std::atomic<int> mConnects{0};
     int mConnectsAnswered = 0; // process thread only
     QList<QByteArray> mReceived;

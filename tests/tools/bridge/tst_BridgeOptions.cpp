@@ -27,7 +27,6 @@ private:
 
 void tst_BridgeOptions::initTestCase()
 {
-    QVERIFY(mDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, mDir.filePath("settings"));
     QVERIFY(!WriteTestFile(mDir.filePath("mixer_map.json"), R"({"mixers":[
         {"name":"Ny-16","daws":[{"name":"Mackie Control","file":"ny.json"},{"name":"HUI","file":"ny_hui.json"}]},
