@@ -10,11 +10,6 @@ cFakeMIDIPort* cFakeSystemMIDIConfiguration::Find(const tDeviceList& Devices, co
     return nullptr;
 }
 
-QString cFakeSystemMIDIConfiguration::NameAt(const tDeviceList& Devices, int Index)
-{
-    return Index >= 0 && Index < Devices.size() ? Devices.at(Index).first : QString();
-}
-
 QStringList cFakeSystemMIDIConfiguration::UserPickableNames(const tDeviceList& Devices) const
 {
     const QStringList named = GetNamedPortNames();
@@ -32,7 +27,7 @@ int cFakeSystemMIDIConfiguration::GetInputCount()
 
 QString cFakeSystemMIDIConfiguration::GetInputName(int Index)
 {
-    return NameAt(mInputs, Index);
+    return mInputs.value(Index).first;
 }
 
 cMIDIInput* cFakeSystemMIDIConfiguration::GetInput(QString Name)
@@ -54,7 +49,7 @@ int cFakeSystemMIDIConfiguration::GetOutputCount()
 
 QString cFakeSystemMIDIConfiguration::GetOutputName(int Index)
 {
-    return NameAt(mOutputs, Index);
+    return mOutputs.value(Index).first;
 }
 
 cMIDIOutput* cFakeSystemMIDIConfiguration::GetOutput(QString Name)
@@ -81,15 +76,12 @@ cFakeMIDIPort* cFakeSystemMIDIConfiguration::Plug(tDeviceList& Devices, const QS
 
 void cFakeSystemMIDIConfiguration::Unplug(tDeviceList& Devices, const QString& Name, tAnnouncement Removed)
 {
-    for (int i = 0; i < Devices.size(); ++i)
-    {
-        if (Devices.at(i).first != Name)
-            continue;
-        cFakeMIDIPort* port = Devices.takeAt(i).second;
-        emit (this->*Removed)(Name);
-        delete port;
+    cFakeMIDIPort* port = Find(Devices, Name);
+    if (port == nullptr)
         return;
-    }
+    Devices.removeOne({Name, port});
+    emit (this->*Removed)(Name);
+    delete port;
 }
 
 cFakeMIDIPort* cFakeSystemMIDIConfiguration::PlugInput(const QString& Name)

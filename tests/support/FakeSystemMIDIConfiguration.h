@@ -49,7 +49,6 @@ private:
     using tDeviceList = QList<QPair<QString, cFakeMIDIPort*>>;
     using tAnnouncement = void (cSystemMIDIConfiguration::*)(QString);
     static cFakeMIDIPort* Find(const tDeviceList& Devices, const QString& Name);
-    static QString NameAt(const tDeviceList& Devices, int Index);
     QStringList UserPickableNames(const tDeviceList& Devices) const;
     cFakeMIDIPort* Plug(tDeviceList& Devices, const QString& Name, tAnnouncement Added);
     void Unplug(tDeviceList& Devices, const QString& Name, tAnnouncement Removed);

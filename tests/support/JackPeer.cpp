@@ -11,8 +11,6 @@ cJackPeer::cJackPeer(const QString& Name, const QByteArray& OnConnect) : mName(N
         return;
     mIn = jack_port_register(mClient, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     mOut = jack_port_register(mClient, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    mToSend = jack_ringbuffer_create(1 << 20);
-    mArrived = jack_ringbuffer_create(1 << 22);
     jack_set_process_callback(mClient, &Process, this);
     jack_set_port_connect_callback(mClient, &PortConnected, this);
     if (mIn == nullptr || mOut == nullptr || jack_activate(mClient) != 0)
@@ -29,19 +27,26 @@ cJackPeer::~cJackPeer()
         jack_deactivate(mClient);
         jack_client_close(mClient);
     }
-    if (mToSend != nullptr)
-        jack_ringbuffer_free(mToSend);
-    if (mArrived != nullptr)
-        jack_ringbuffer_free(mArrived);
+    jack_ringbuffer_free(mToSend);
+    jack_ringbuffer_free(mArrived);
 }
+
+namespace
+{
+// Puts a message in a ring, its length first, when it fits. Allocates nothing: also JACK's thread.
+void Put(jack_ringbuffer_t* Ring, const void* Data, size_t Size)
+{
+    const quint16 length = quint16(Size);
+    if (Ring == nullptr || jack_ringbuffer_write_space(Ring) < Size + 2)
+        return;
+    jack_ringbuffer_write(Ring, reinterpret_cast<const char*>(&length), 2);
+    jack_ringbuffer_write(Ring, static_cast<const char*>(Data), Size);
+}
+} // namespace
 
 void cJackPeer::Send(const QByteArray& Message)
 {
-    const quint16 length = quint16(Message.size());
-    if (mToSend == nullptr || jack_ringbuffer_write_space(mToSend) < size_t(length) + 2)
-        return;
-    jack_ringbuffer_write(mToSend, reinterpret_cast<const char*>(&length), 2);
-    jack_ringbuffer_write(mToSend, Message.constData(), length);
+    Put(mToSend, Message.constData(), size_t(Message.size()));
 }
 
 QList<QByteArray> cJackPeer::Received()
@@ -72,15 +77,28 @@ bool cJackPeer::Connect(const QString& From, const QString& To, bool Connected)
                       : jack_disconnect(mClient, from.constData(), to.constData())) == 0;
 }
 
-QStringList cJackPeer::Connections(const QString& Port) const
+namespace
+{
+// The names of a list JACK made, which is then freed.
+QStringList Names(const char** List)
 {
     QStringList names;
-    jack_port_t* port = mClient ? jack_port_by_name(mClient, Port.toUtf8().constData()) : nullptr;
-    const char** list = port ? jack_port_get_all_connections(mClient, port) : nullptr;
-    for (const char** name = list; name != nullptr && *name != nullptr; ++name)
+    for (const char** name = List; name != nullptr && *name != nullptr; ++name)
         names << QString::fromUtf8(*name);
-    jack_free(list);
+    jack_free(List);
     return names;
+}
+} // namespace
+
+QStringList cJackPeer::Connections(const QString& Port) const
+{
+    jack_port_t* port = mClient ? jack_port_by_name(mClient, Port.toUtf8().constData()) : nullptr;
+    return Names(port ? jack_port_get_all_connections(mClient, port) : nullptr);
+}
+
+QStringList cJackPeer::Ports() const
+{
+    return Names(mClient ? jack_get_ports(mClient, nullptr, nullptr, 0) : nullptr);
 }
 
 int cJackPeer::Process(jack_nframes_t Frames, void* Self)
@@ -91,11 +109,8 @@ int cJackPeer::Process(jack_nframes_t Frames, void* Self)
     for (uint32_t i = 0; i < events; ++i)
     {
         jack_midi_event_t event;
-        if (jack_midi_event_get(&event, in, i) != 0 || jack_ringbuffer_write_space(peer->mArrived) < event.size + 2)
-            continue;
-        const quint16 length = quint16(event.size);
-        jack_ringbuffer_write(peer->mArrived, reinterpret_cast<const char*>(&length), 2);
-        jack_ringbuffer_write(peer->mArrived, reinterpret_cast<const char*>(event.buffer), event.size);
+        if (jack_midi_event_get(&event, in, i) == 0)
+            Put(peer->mArrived, event.buffer, event.size);
     }
     void* out = jack_port_get_buffer(peer->mOut, Frames);
     jack_midi_clear_buffer(out);

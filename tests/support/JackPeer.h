@@ -24,7 +24,6 @@ public:
     cJackPeer(const cJackPeer&) = delete;
     cJackPeer& operator=(const cJackPeer&) = delete;
 
-    bool IsOpen() const { return mClient != nullptr; }
     QString In() const { return mName + QStringLiteral(":in"); }
     QString Out() const { return mName + QStringLiteral(":out"); }
 
@@ -34,8 +33,9 @@ public:
     void ClearReceived();
     // Connects (or disconnects) two ports of the server by full name, sending side first.
     bool Connect(const QString& From, const QString& To, bool Connected = true);
-    // Full names of the ports connected to Port.
+    // Full names of the ports connected to Port, and of every port of the server.
     QStringList Connections(const QString& Port) const;
+    QStringList Ports() const;
 
 private:
     static int Process(jack_nframes_t Frames, void* Self);
@@ -46,8 +46,8 @@ private:
     jack_client_t* mClient = nullptr;
     jack_port_t* mIn = nullptr;
     jack_port_t* mOut = nullptr;
-    jack_ringbuffer_t* mToSend = nullptr;
-    jack_ringbuffer_t* mArrived = nullptr;
+    jack_ringbuffer_t* mToSend = jack_ringbuffer_create(1 << 20);
+    jack_ringbuffer_t* mArrived = jack_ringbuffer_create(1 << 22);
     std::atomic<int> mConnects{0};
     int mConnectsAnswered = 0; // process thread only
     QList<QByteArray> mReceived;

@@ -1,12 +1,60 @@
 #include "tests/support/JackServer.h"
 
-#include "tests/support/JackRegistry.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// JACK (jackd2) keeps the servers of a machine in a registry of eight slots in shared memory. A
+// server that ends uncleanly (killed, or crashing on its way out after a client died) keeps its slot,
+// and once all eight are taken no further server starts ("Too many servers already active"): a test
+// run that starts a private server per test would then fail for what earlier runs left behind.
+// Frees the slots of servers whose process is gone; running servers keep theirs. Does nothing when
+// the registry is missing or not laid out as this JACK lays it out.
+void FreeStaleJackServerSlots()
+{
+    // The registry's header: magic "JACK" (stored little-endian as "KCAJ"), protocol, type, the
+    // size of the whole registry, the length of the header with its server slots, the length of
+    // one memory segment entry. Then eight slots of 264 bytes: a pid and the server's name.
+    constexpr std::uint32_t kMagic = 0x4A41434B;
+    constexpr int kSlots = 8, kSlotBytes = 264, kHeaderBytes = 24;
+    const int fd = open("/dev/shm/jack-shm-registry", O_RDWR);
+    if (fd < 0)
+        return;
+    struct stat info{};
+    const bool sized = fstat(fd, &info) == 0 && info.st_size >= kHeaderBytes + kSlots * kSlotBytes;
+    void* data = sized ? mmap(nullptr, size_t(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    close(fd);
+    if (data == MAP_FAILED)
+        return;
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::uint32_t header[6];
+    std::memcpy(header, bytes, sizeof(header));
+    const bool known = header[0] == kMagic && header[3] == info.st_size && header[4] == std::uint32_t(kHeaderBytes + kSlots * kSlotBytes);
+    for (int slot = 0; known && slot < kSlots; ++slot)
+    {
+        unsigned char* entry = bytes + kHeaderBytes + slot * kSlotBytes;
+        std::int32_t pid = 0;
+        std::memcpy(&pid, entry, sizeof(pid));
+        if (pid > 0 && kill(pid, 0) != 0 && errno != EPERM)
+            std::memset(entry, 0, kSlotBytes);
+    }
+    munmap(data, size_t(info.st_size));
+}
+} // namespace
 
 cJackServer::cJackServer()
 {
@@ -55,15 +103,18 @@ bool cJackServer::Start(int PeriodFrames, int SampleRate, int TimeoutMs)
     {
         if (mProcess.state() != QProcess::Running)
         {
-            mError = QStringLiteral("jackd ended with %1: %2").arg(mProcess.exitCode()).arg(LogTail());
+            mError = QStringLiteral("jackd ended with %1: %2").arg(mProcess.exitCode()).arg(Log().right(600).trimmed());
             Stop();
             return false;
         }
-        if (Answers())
+        // The server answers a client: jack_wait sees it running.
+        bool ok = false;
+        const QString state = Run(QStringLiteral("jack_wait"), {QStringLiteral("-c"), QStringLiteral("-s"), mName}, &ok, 5000);
+        if (ok && state.split(QLatin1Char('\n')).contains(QStringLiteral("running")))
             return true;
         QThread::msleep(50);
     }
-    mError = QStringLiteral("jackd did not answer within %1 ms: %2").arg(TimeoutMs).arg(LogTail());
+    mError = QStringLiteral("jackd did not answer within %1 ms: %2").arg(TimeoutMs).arg(Log().right(600).trimmed());
     Stop();
     return false;
 }
@@ -82,13 +133,6 @@ void cJackServer::Stop()
         }
     }
     QFile::remove(mLogPath);
-}
-
-bool cJackServer::Answers() const
-{
-    bool ok = false;
-    const QString state = Run(QStringLiteral("jack_wait"), {QStringLiteral("-c"), QStringLiteral("-s"), mName}, &ok, 5000);
-    return ok && state.split(QLatin1Char('\n')).contains(QStringLiteral("running"));
 }
 
 QString cJackServer::Run(const QString& Program, const QStringList& Arguments, bool* Ok, int TimeoutMs) const
@@ -110,36 +154,8 @@ QString cJackServer::Run(const QString& Program, const QStringList& Arguments, b
     return QString::fromLocal8Bit(tool.readAllStandardOutput());
 }
 
-QStringList cJackServer::Ports() const
-{
-    // A server busy with a burst may turn a new client away for a moment; jack_lsp then prints
-    // nothing and fails, which must not read as "no ports".
-    QString listed;
-    bool ok = false;
-    for (int attempt = 0; attempt < 5 && !ok; ++attempt)
-    {
-        if (attempt > 0)
-            QThread::msleep(200);
-        listed = Run(QStringLiteral("jack_lsp"), {}, &ok);
-    }
-    QStringList ports;
-    for (const QString& line : listed.split(QLatin1Char('\n')))
-        if (!line.trimmed().isEmpty() && !line.startsWith(QLatin1Char(' ')) && !line.startsWith(QLatin1Char('\t')))
-            ports << line.trimmed();
-    return ports;
-}
-
 QString cJackServer::Log() const
 {
     QFile log(mLogPath);
     return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
-}
-
-QString cJackServer::LogTail() const
-{
-    QFile log(mLogPath);
-    if (!log.open(QIODevice::ReadOnly))
-        return QStringLiteral("(no log)");
-    const QByteArray all = log.readAll();
-    return QString::fromLocal8Bit(all.right(600)).trimmed();
 }

@@ -17,20 +17,14 @@ public:
     // The server name: "quillon-<pid>-<n>", n counting the servers this process made.
     cJackServer();
     ~cJackServer();
-    cJackServer(const cJackServer&) = delete;
-    cJackServer& operator=(const cJackServer&) = delete;
 
     // Starts the server with PeriodFrames frames per period at SampleRate and waits until it answers
     // (at most TimeoutMs). On failure the server is stopped and Error says why.
     bool Start(int PeriodFrames = 256, int SampleRate = 48000, int TimeoutMs = 15000);
     // Ends the server (SIGTERM, then SIGKILL after a grace time) and removes its log.
     void Stop();
-    // Whether the server answers a client right now.
-    bool Answers() const;
 
-    QString Name() const { return mName; }
     QString Error() const { return mError; }
-    qint64 Pid() const { return mProcess.processId(); }
     int PeriodFrames() const { return mPeriodFrames; }
     int SampleRate() const { return mSampleRate; }
 
@@ -38,14 +32,10 @@ public:
     // until it ends (at most TimeoutMs) and returns what it printed on standard output. Ok, when
     // given, tells whether it ran and exited with 0.
     QString Run(const QString& Program, const QStringList& Arguments, bool* Ok = nullptr, int TimeoutMs = 10000) const;
-    // Every port of the server, as jack_lsp lists them ("client:port").
-    QStringList Ports() const;
     // What the server logged so far, late clients and missed periods ("XRun") among it.
     QString Log() const;
 
 private:
-    QString LogTail() const;
-
     QString mName;
     QString mLogPath;
     QString mError;

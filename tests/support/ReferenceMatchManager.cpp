@@ -1,175 +1,69 @@
 #include "tests/support/ReferenceMatchManager.h"
 
-#include "Common/LogError.h"
-
-#include <algorithm>
-
-cReferenceMatchManager::cReferenceMatchManager(cMIDIMatchTriggerListener* Listener)
-    : mListener(Listener), mRoot(std::make_unique<sNode>())
-{
-}
-
-bool cReferenceMatchManager::SameKey(const sMatchNibble& A, const sMatchNibble& B)
-{
-    if (A.wildcard || B.wildcard)
-        return A.wildcard && B.wildcard;
-    return A.value == B.value;
-}
-
 namespace
 {
-template <typename tRecord> bool Contains(const std::vector<tRecord*>& List, const tRecord* Record)
+// Pattern nibbles are the same step of a path: both wildcards, or both the same value.
+bool Same(const sMatchNibble& A, const sMatchNibble& B)
 {
-    return std::find(List.begin(), List.end(), Record) != List.end();
+    return A.wildcard == B.wildcard && (A.wildcard || A.value == B.value);
+}
+
+// Whether Path is where Nibbles begin (all of them when Whole).
+bool Begins(const std::vector<sMatchNibble>& Nibbles, const std::vector<sMatchNibble>& Path, bool Whole)
+{
+    if (Nibbles.size() < Path.size() || (Whole && Nibbles.size() != Path.size()))
+        return false;
+    for (std::size_t i = 0; i < Path.size(); ++i)
+        if (!Same(Nibbles[i], Path[i]))
+            return false;
+    return true;
 }
 } // namespace
 
-void cReferenceMatchManager::AddTrigger(const sMIDIMatchTrigger& Trigger)
-{
-    if (mIdentifiers.count(Trigger.id) != 0)
-        LOG_ERROR("Identifier %d is alread in use", Trigger.id);
-    // As in cMIDIMatchManager, an odd pattern builds its nodes but never fires: it could not be
-    // reported as whole bytes. (Exact values above 15 need nothing special here: they never match.)
-    const bool fires = Trigger.nibbles.size() % 2 == 0;
-
-    sNode* node = mRoot.get();
-    while (node->depth < Trigger.nibbles.size())
-    {
-        const sMatchNibble& element = Trigger.nibbles[node->depth];
-        sNode* next = nullptr;
-        for (const auto& child : node->children)
-        {
-            if (SameKey(child->key, element))
-            {
-                next = child.get();
-                break;
-            }
-        }
-        if (next == nullptr)
-            break;
-        node = next;
-    }
-    for (std::size_t depth = node->depth; depth < Trigger.nibbles.size(); ++depth)
-    {
-        auto child = std::make_unique<sNode>();
-        child->key = Trigger.nibbles[depth];
-        child->depth = static_cast<uint32_t>(depth + 1);
-        child->parent = node;
-        sNode* raw = child.get();
-        if (child->key.wildcard)
-            node->children.insert(node->children.begin(), std::move(child));
-        else
-            node->children.push_back(std::move(child));
-        node = raw;
-    }
-
-    if (!fires)
-    {
-        mIdentifiers[Trigger.id] = nullptr;
-        return;
-    }
-
-    auto record = std::make_unique<sRecord>();
-    record->listener = mListener;
-    record->id = Trigger.id;
-    record->nibbles = Trigger.nibbles;
-    sRecord* raw = record.get();
-    node->triggers.push_back(std::move(record));
-    for (sNode* ancestor = node->parent; ancestor != nullptr; ancestor = ancestor->parent)
-        ancestor->descendantTriggers.push_back(raw);
-    mIdentifiers[Trigger.id] = raw;
-}
-
-void cReferenceMatchManager::MatchChildren(const sNode& Node, uint8_t Nibble, std::vector<sNode*>& Continuing,
-                                           std::vector<sRecord*>& Collected)
-{
-    for (const auto& child : Node.children)
-    {
-        if (!child->key.wildcard && child->key.value != Nibble)
-            continue;
-        for (const auto& record : child->triggers)
-            Collected.push_back(record.get());
-        if (!child->children.empty())
-            Continuing.push_back(child.get());
-        if (!child->key.wildcard)
-            break;
-    }
-}
-
 void cReferenceMatchManager::ProcessByte(uint8_t Byte)
 {
-    ProcessNibble(static_cast<uint8_t>(Byte >> 4), true);
-    ProcessNibble(static_cast<uint8_t>(Byte & 0x0F), false);
+    mStream.push_back(Byte);
+    // Every byte may start a match: the empty path, last in line.
+    mPartials.push_back({int64_t(mStream.size()) - 1, {}});
+    Step(uint8_t(Byte >> 4));
+    Step(uint8_t(Byte & 0x0F));
 }
 
-void cReferenceMatchManager::ProcessNibble(uint8_t Nibble, bool Start)
+// A partial match follows the wildcard step of its patterns where there is one, and a copy of it,
+// behind the matches started at this byte, the exact step; the older matches report first.
+void cReferenceMatchManager::Step(uint8_t Nibble)
 {
-    std::vector<sState> newStates;
-    std::vector<sRecord*> firedNow;
-
-    if (Start)
+    std::vector<sPartial> following, copies;
+    for (const sPartial& partial : mPartials)
     {
-        std::vector<sNode*> continuing;
-        MatchChildren(*mRoot, Nibble, continuing, firedNow);
-        for (sNode* child : continuing)
-            newStates.push_back(sState{child, {Nibble}, {}});
-    }
-
-    for (sState& state : mStates)
-    {
-        state.nibbles.push_back(Nibble);
-        std::vector<sNode*> continuing;
-        std::vector<sRecord*> collected;
-        MatchChildren(*state.node, Nibble, continuing, collected);
-        for (sRecord* record : collected)
+        bool followed = false;
+        for (const sMatchNibble step : {sMatchNibble{0, true}, sMatchNibble{Nibble, false}})
         {
-            if (Contains(state.fired, record))
+            std::vector<sMatchNibble> path = partial.path;
+            path.push_back(step);
+            bool goesOn = false;
+            // By index and by copy: a listener may add patterns from inside a report.
+            for (std::size_t t = 0; t < mTriggers.size(); ++t)
+            {
+                const std::vector<sMatchNibble> nibbles = mTriggers[t].trigger.nibbles;
+                goesOn = goesOn || (Begins(nibbles, path, false) && nibbles.size() > path.size());
+                // Patterns of whole bytes and nibbles 0..15 fire; a report hides an overlapping
+                // match of the same pattern.
+                bool valid = nibbles.size() % 2 == 0;
+                for (const sMatchNibble& nibble : nibbles)
+                    valid = valid && (nibble.wildcard || nibble.value <= 15);
+                if (!valid || !Begins(nibbles, path, true) || mTriggers[t].lastReport >= partial.start)
+                    continue;
+                mTriggers[t].lastReport = int64_t(mStream.size()) - 1;
+                if (mListener != nullptr)
+                    mListener->MIDIMatchTriggered(mTriggers[t].trigger.id, std::vector<uint8_t>(mStream.begin() + partial.start, mStream.end()));
+            }
+            if (!goesOn)
                 continue;
-            Report(state, *record);
-            firedNow.push_back(record);
+            (followed && !partial.path.empty() ? copies : following).push_back({partial.start, path});
+            followed = true;
         }
-        if (continuing.empty())
-        {
-            state.node = nullptr;
-            continue;
-        }
-        state.node = continuing[0];
-        for (std::size_t i = 1; i < continuing.size(); ++i)
-            newStates.push_back(sState{continuing[i], state.nibbles, state.fired});
     }
-
-    std::vector<sState> survivors;
-    for (sState& state : mStates)
-    {
-        if (state.node != nullptr)
-            survivors.push_back(std::move(state));
-    }
-    for (sState& state : newStates)
-        survivors.push_back(std::move(state));
-    mStates = std::move(survivors);
-
-    for (sState& state : mStates)
-    {
-        std::vector<sRecord*> kept;
-        for (sRecord* record : state.fired)
-        {
-            if (Contains(state.node->descendantTriggers, record))
-                kept.push_back(record);
-        }
-        for (sRecord* record : firedNow)
-        {
-            if (Contains(state.node->descendantTriggers, record))
-                kept.push_back(record);
-        }
-        state.fired = std::move(kept);
-    }
-}
-
-void cReferenceMatchManager::Report(const sState& State, const sRecord& Record)
-{
-    std::vector<uint8_t> message;
-    for (std::size_t i = 0; i + 1 < State.nibbles.size(); i += 2)
-        message.push_back(static_cast<uint8_t>((State.nibbles[i] << 4) | (State.nibbles[i + 1] & 0x0F)));
-    if (Record.listener != nullptr)
-        Record.listener->MIDIMatchTriggered(Record.id, message);
+    mPartials = following;
+    mPartials.insert(mPartials.end(), copies.begin(), copies.end());
 }

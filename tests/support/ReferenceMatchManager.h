@@ -1,59 +1,38 @@
 #pragma once
-// A match tree written for clarity, not speed: nodes with child lists, partial matches that copy
-// their nibble history and keep their own list of already reported triggers. The tests, fuzz
-// harness and benchmark check cMIDIMatchManager against it. Single-threaded, owned by its user.
+// The firing rules of the match tree written out by brute force, for the tests, fuzz harness and
+// benchmark to check cMIDIMatchManager against: no tree, only the stream so far and the partial
+// matches, each a start byte and the pattern nibbles it followed. Single-threaded, owned by its user.
 
 #include "Common/MIDI/MIDIMatch/MIDIMatchTrigger.h"
 #include "Common/MIDI/MIDIMatch/MIDIMatchTriggerListener.h"
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <vector>
 
 class cReferenceMatchManager
 {
 public:
-    explicit cReferenceMatchManager(cMIDIMatchTriggerListener* Listener);
-    cReferenceMatchManager(const cReferenceMatchManager&) = delete;
-    cReferenceMatchManager& operator=(const cReferenceMatchManager&) = delete;
+    explicit cReferenceMatchManager(cMIDIMatchTriggerListener* Listener) : mListener(Listener) {}
 
-    void AddTrigger(const sMIDIMatchTrigger& Trigger);
+    void AddTrigger(const sMIDIMatchTrigger& Trigger) { mTriggers.push_back({Trigger, -1}); }
     void ProcessByte(uint8_t Byte);
 
 private:
-    struct sRecord
+    struct sTrigger
     {
-        cMIDIMatchTriggerListener* listener = nullptr;
-        int32_t id = 0;
-        std::vector<sMatchNibble> nibbles;
+        sMIDIMatchTrigger trigger;
+        int64_t lastReport; // stream index of the last byte of its latest report, -1 before any
+    };
+    struct sPartial
+    {
+        int64_t start;
+        std::vector<sMatchNibble> path;
     };
 
-    struct sNode
-    {
-        sMatchNibble key;
-        uint32_t depth = 0;
-        sNode* parent = nullptr;
-        std::vector<std::unique_ptr<sNode>> children; // the wildcard child, if any, first
-        std::vector<std::unique_ptr<sRecord>> triggers;
-        std::vector<sRecord*> descendantTriggers;
-    };
-
-    struct sState
-    {
-        sNode* node = nullptr;
-        std::vector<uint8_t> nibbles;
-        std::vector<sRecord*> fired;
-    };
-
-    static bool SameKey(const sMatchNibble& A, const sMatchNibble& B);
-    static void MatchChildren(const sNode& Node, uint8_t Nibble, std::vector<sNode*>& Continuing,
-                              std::vector<sRecord*>& Collected);
-    void ProcessNibble(uint8_t Nibble, bool Start);
-    static void Report(const sState& State, const sRecord& Record);
+    void Step(uint8_t Nibble);
 
     cMIDIMatchTriggerListener* mListener;
-    std::unique_ptr<sNode> mRoot;
-    std::vector<sState> mStates;
-    std::map<int32_t, sRecord*> mIdentifiers;
+    std::vector<sTrigger> mTriggers;
+    std::vector<sPartial> mPartials;
+    std::vector<uint8_t> mStream;
 };

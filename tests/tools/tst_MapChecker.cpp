@@ -2,6 +2,7 @@
 // reported at the line and column of the offending value with its JSON path. In each text a '^'
 // marks where the one expected finding points. A sound map translates as the engine would.
 
+#include "tests/support/TestFile.h"
 #include "tools/mapcheck/MapChecker.h"
 
 #include <QTemporaryDir>
@@ -26,8 +27,7 @@ QString Map(const QString& Aliases, const QString& Variables, const QString& Rul
 
 QString Write(const QTemporaryDir& Dir, const QString& Name, const QString& Text)
 {
-    QFile file(Dir.filePath(Name));
-    return file.open(QIODevice::WriteOnly) && file.write(Text.toUtf8()) == Text.toUtf8().size() ? file.fileName() : QString();
+    return WriteTestFile(Dir.filePath(Name), Text.toUtf8());
 }
 } // namespace
 

@@ -3,6 +3,7 @@
 
 #include "MIDITranslator/MixerDawMap.h"
 #include "tests/support/FakeSystemMIDIConfiguration.h"
+#include "tests/support/TestFile.h"
 #include "tools/bridge/Bridge.h"
 #include "tools/bridge/BridgeOptions.h"
 
@@ -26,13 +27,10 @@ private:
 
 void tst_BridgeOptions::initTestCase()
 {
-    QVERIFY(mDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, mDir.filePath("settings"));
-    QFile file(mDir.filePath("mixer_map.json"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(R"({"mixers":[
+    QVERIFY(!WriteTestFile(mDir.filePath("mixer_map.json"), R"({"mixers":[
         {"name":"Ny-16","daws":[{"name":"Mackie Control","file":"ny.json"},{"name":"HUI","file":"ny_hui.json"}]},
-        {"name":"KRT-32","daws":[{"name":"Mackie Control","file":"krt.json"}]}]})");
+        {"name":"KRT-32","daws":[{"name":"Mackie Control","file":"krt.json"}]}]})").isEmpty());
 }
 
 void tst_BridgeOptions::parsesTheCommandLine_data()
@@ -76,10 +74,9 @@ void tst_BridgeOptions::parsesTheCommandLine()
 
 void tst_BridgeOptions::reportsWhatTheSessionDoes()
 {
-    QFile map(mDir.filePath("ny.json"));
-    QVERIFY(map.open(QIODevice::WriteOnly) && map.write(R"({"rules":[{"name":"r","incoming":{"midi":"90 k v","ports":["D"]},"outgoing":{"midi":"90 k v","ports":["D"]}}]})") > 0);
-    map.close();
-    sBridgeSetup setup{"", "", "", map.fileName(), 0, eConsoleMode::MidiPorts, QHostAddress(), "Stage", "", "Desk", true, true};
+    const QString map = WriteTestFile(mDir.filePath("ny.json"), R"({"rules":[{"name":"r","incoming":{"midi":"90 k v","ports":["D"]},"outgoing":{"midi":"90 k v","ports":["D"]}}]})");
+    QVERIFY(!map.isEmpty());
+    sBridgeSetup setup{"", "", "", map, 0, eConsoleMode::MidiPorts, QHostAddress(), "Stage", "", "Desk", true, true};
     QStringList said;
     sSessionEnvironment environment;
     environment.Registry = new cFakeSystemMIDIConfiguration;
