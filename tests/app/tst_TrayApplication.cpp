@@ -25,6 +25,7 @@ private:
     QTemporaryDir mHome;
     QProcessEnvironment mDesktop = QProcessEnvironment::systemEnvironment();
     QProcess mXvfb, mTrayer, mProgram;
+    QString mXdotoolErrors;
 
     QString Xdotool(const QStringList& Arguments)
     {
@@ -32,6 +33,7 @@ private:
         xdotool.setProcessEnvironment(mDesktop);
         xdotool.start(QStringLiteral("xdotool"), Arguments);
         xdotool.waitForFinished(kWaitMs);
+        mXdotoolErrors = QString::fromLocal8Bit(xdotool.readAllStandardError()).trimmed();
         return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed();
     }
     // The viewable windows of a class: the program's are its tray icon, the menu and the window.
@@ -84,9 +86,14 @@ private slots:
         mDesktop.insert("DISPLAY", ":" + QString::fromLatin1(mXvfb.readLine().trimmed()));
         QVERIFY2(mDesktop.value("DISPLAY") != ":", "Xvfb gives no display");
         mTrayer.setProcessEnvironment(mDesktop);
+        mTrayer.setProcessChannelMode(QProcess::MergedChannels);
         mTrayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--heighttype",
                                  "pixel", "--height", "32", "--transparent", "false", "--SetDockType", "true"});
-        QTRY_VERIFY2_WITH_TIMEOUT(!Shown("^trayer$").isEmpty(), "trayer shows no panel", kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(!Shown("^trayer$").isEmpty(),
+                                  qPrintable(QString("trayer shows no panel on %1 (trayer %2: %3; xdotool: %4)")
+                                                 .arg(mDesktop.value("DISPLAY"), mTrayer.state() == QProcess::Running ? "running" : "ended",
+                                                      QString::fromLocal8Bit(mTrayer.readAll()), mXdotoolErrors)),
+                                  kWaitMs);
     }
 
     void cleanupTestCase()
