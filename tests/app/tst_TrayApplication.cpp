@@ -84,11 +84,13 @@ private slots:
             missing << (QStandardPaths::findExecutable(tool).isEmpty() ? QStringList{tool} : QStringList());
         QUILLON_REQUIRE(missing.isEmpty(), "missing: " + missing.join(", "));
         QUILLON_REQUIRE(QProcess::execute("unshare", {"--ipc", "--net", "true"}) == 0, "no IPC and network namespaces (run as root)");
+        // Only the socket file in /tmp: an abstract socket is shared by every chroot on the machine, and
+        // a display number taken there made trayer fail with "cannot open display".
         // -displayfd picks a display nobody uses and prints its number once the server is ready.
         // The servers' own output goes to files: a pipe nobody reads while the test waits on xdotool
         // could fill and stall them.
         mXvfb.setStandardErrorFile(mHome.filePath("xvfb.log"));
-        mXvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x600x24", "-nolisten", "tcp"});
+        mXvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x600x24", "-nolisten", "tcp", "-nolisten", "local"});
         while (!mXvfb.canReadLine() && mXvfb.waitForReadyRead(kWaitMs))
             continue;
         mDesktop.insert("DISPLAY", ":" + QString::fromLatin1(mXvfb.readLine().trimmed()));
